@@ -1,0 +1,43 @@
+# Flags for all effect and framework code. Results are compared bit for bit,
+# so no multiply-add may be contracted and no fast-math rewrite is allowed.
+add_library(velmor_flags INTERFACE)
+target_compile_options(velmor_flags INTERFACE
+  -ffp-contract=off -fno-fast-math -fno-unsafe-math-optimizations
+  -Wall -Wextra)
+# x86-64 evaluates float arithmetic in SSE registers at its own precision.
+if(CMAKE_SYSTEM_PROCESSOR MATCHES "x86|AMD64|amd64" OR WIN32)
+  target_compile_options(velmor_flags INTERFACE -mfpmath=sse -msse2)
+endif()
+
+configure_file(${CMAKE_CURRENT_LIST_DIR}/version.h.in
+               ${CMAKE_BINARY_DIR}/generated/framework/version.h @ONLY)
+
+add_library(velmor_framework INTERFACE)
+target_include_directories(velmor_framework INTERFACE
+  ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR}/generated)
+target_link_libraries(velmor_framework INTERFACE velmor_flags)
+
+set(VELMOR_PLUGIN_DIR ${CMAKE_BINARY_DIR}/plugins)
+set_property(GLOBAL PROPERTY VELMOR_PLUGIN_NAMES "")
+
+# velmor_add_plugin(<Name> <effect folder>): <Name>.auf2 from the framework and
+# effects/<folder>, exporting exactly the three entry points.
+function(velmor_add_plugin name folder)
+  file(GLOB sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/effects/${folder}/*.cpp)
+  add_library(${name} MODULE ${sources} ${PROJECT_SOURCE_DIR}/framework/exports.cpp)
+  target_link_libraries(${name} PRIVATE velmor_framework)
+  set_target_properties(${name} PROPERTIES
+    PREFIX "" SUFFIX ".auf2"
+    CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON
+    LIBRARY_OUTPUT_DIRECTORY ${VELMOR_PLUGIN_DIR}
+    RUNTIME_OUTPUT_DIRECTORY ${VELMOR_PLUGIN_DIR})
+  if(WIN32)
+    # Self-contained DLL: only system DLLs may be imported.
+    target_link_options(${name} PRIVATE -static -static-libgcc -static-libstdc++
+                        -Wl,--exclude-all-symbols)
+  else()
+    target_link_options(${name} PRIVATE
+      -Wl,--version-script=${PROJECT_SOURCE_DIR}/cmake/exports.map -Wl,--no-undefined)
+  endif()
+  set_property(GLOBAL APPEND PROPERTY VELMOR_PLUGIN_NAMES ${name})
+endfunction()

@@ -1,0 +1,160 @@
+// A second-order filter section and its three coefficient designs.
+//
+// Sample arithmetic and stored values are single precision; sin, cos and sinh
+// are taken in double precision on widened single-precision arguments. Every
+// rounding point below is part of the behaviour: the results are compared bit
+// for bit, so no expression may be reordered or contracted.
+#pragma once
+
+#include <cmath>
+
+namespace velmor {
+
+// Ten floats: the coefficients as designed (not divided by a0) and the history.
+// The default value is the identity section, which passes its input unchanged.
+struct BiquadSection {
+  float a0 = 1.0f, a1 = 0.0f, a2 = 0.0f;  // denominator (feedback)
+  float b0 = 1.0f, b1 = 0.0f, b2 = 0.0f;  // numerator (feed-forward)
+  float y1 = 0.0f, y2 = 0.0f;             // previous outputs
+  float x1 = 0.0f, x2 = 0.0f;             // previous inputs
+};
+static_assert(sizeof(BiquadSection) == 10 * sizeof(float));
+
+inline void ClearHistory(BiquadSection& s) { s.y1 = s.y2 = s.x1 = s.x2 = 0.0f; }
+
+// One sample through the section. Each quotient is rounded to single precision
+// before its product, and the five products are summed from left to right.
+inline float ProcessBiquadSample(BiquadSection& s, float x) {
+  const float y = (s.b0 / s.a0) * x + (s.b1 / s.a0) * s.x1 + (s.b2 / s.a0) * s.x2 -
+                  (s.a1 / s.a0) * s.y1 - (s.a2 / s.a0) * s.y2;
+  s.x2 = s.x1;
+  s.x1 = x;
+  s.y2 = s.y1;
+  s.y1 = y;
+  return y;
+}
+
+// The same update with the five quotients formed once, for a block whose
+// coefficients do not change. Division is deterministic, so the outputs are
+// those of ProcessBiquadSample bit for bit. Held in a local for the block so the
+// history stays in registers; Store() hands the history back to the section.
+struct BiquadRunner {
+  float q0, q1, q2, q3, q4;
+  float x1, x2, y1, y2;
+
+  explicit BiquadRunner(const BiquadSection& s)
+      : q0(s.b0 / s.a0), q1(s.b1 / s.a0), q2(s.b2 / s.a0), q3(s.a1 / s.a0), q4(s.a2 / s.a0),
+        x1(s.x1), x2(s.x2), y1(s.y1), y2(s.y2) {}
+
+  float Process(float x) {
+    const float y = q0 * x + q1 * x1 + q2 * x2 - q3 * y1 - q4 * y2;
+    x2 = x1;
+    x1 = x;
+    y2 = y1;
+    y1 = y;
+    return y;
+  }
+
+  void Store(BiquadSection& s) const {
+    s.x1 = x1;
+    s.x2 = x2;
+    s.y1 = y1;
+    s.y2 = y2;
+  }
+};
+
+namespace biquad_detail {
+
+inline constexpr float kTwoPi = 6.2831855f;                    // bits 0x40C90FDB
+inline constexpr double kHalfLn2 = 0.34657359027997264;        // ln(2) * 0.5
+inline constexpr float kLowestFrequency = 1.0f;                // Hz
+inline constexpr float kHighestFrequencyRatio = 0.49f;         // of the sample rate
+inline constexpr float kSmallestWidth = 0.001f;                // Q or octaves
+
+// Keeps every design stable: the frequency between 1 Hz and 0.49 times the
+// sample rate, Q and bandwidth above zero. Values inside those bounds, which
+// is every normal setting, pass unchanged.
+inline float LimitFrequency(float f, float fs) {
+  if (!(f >= kLowestFrequency)) f = kLowestFrequency;
+  const float highest = fs * kHighestFrequencyRatio;
+  if (f > highest) f = highest;
+  return f;
+}
+
+inline float LimitWidth(float q) { return q > 0.0f ? q : kSmallestWidth; }
+
+// A sample rate that is not positive describes no filter at all.
+inline bool UsableRate(float fs) { return fs > 0.0f && std::isfinite(fs); }
+
+inline void SetIdentity(BiquadSection& s) {
+  s.a0 = 1.0f;
+  s.a1 = 0.0f;
+  s.a2 = 0.0f;
+  s.b0 = 1.0f;
+  s.b1 = 0.0f;
+  s.b2 = 0.0f;
+}
+
+// w0 = (f * 2pi) / fs in single precision, the product first, widened.
+inline double AngularFrequency(float f, float fs) {
+  const float w = f * kTwoPi;
+  return static_cast<double>(w / fs);
+}
+
+// The low-pass and high-pass designs share everything but the numerator.
+template <bool kHighPass>
+inline void SetPassCoefficients(BiquadSection& s, float f, float q, float fs) {
+  if (!UsableRate(fs)) return SetIdentity(s);
+  const double w0 = AngularFrequency(LimitFrequency(f, fs), fs);
+  const double sn = std::sin(w0);
+  const double cs = std::cos(w0);
+  const float q2 = LimitWidth(q) + LimitWidth(q);
+  const float alpha = static_cast<float>(sn / static_cast<double>(q2));
+  s.a0 = alpha + 1.0f;
+  s.a2 = 1.0f - alpha;
+  s.a1 = static_cast<float>(cs * -2.0);
+  if constexpr (kHighPass) {
+    const double u = cs + 1.0;
+    s.b0 = s.b2 = static_cast<float>(u * 0.5);
+    s.b1 = static_cast<float>(-u);
+  } else {
+    const double t = 1.0 - cs;
+    s.b0 = s.b2 = static_cast<float>(t * 0.5);
+    s.b1 = static_cast<float>(t);
+  }
+}
+
+}  // namespace biquad_detail
+
+// Peaking band: centre f0 in Hz, bandwidth in octaves, gain in dB, rate in Hz.
+// Writes the six coefficients; the history is left alone.
+inline void SetPeakingCoefficients(BiquadSection& s, float f0, float bandwidth, float gainDb,
+                                   float fs) {
+  using namespace biquad_detail;
+  if (!UsableRate(fs)) return SetIdentity(s);
+  const double w0 = AngularFrequency(LimitFrequency(f0, fs), fs);
+  const double sn = std::sin(w0);
+  const double cs = std::cos(w0);
+  double t = kHalfLn2 * static_cast<double>(LimitWidth(bandwidth));
+  t = t * w0;
+  t = t / sn;
+  const float alpha = static_cast<float>(std::sinh(t) * sn);
+  const float A = static_cast<float>(std::pow(10.0, static_cast<double>(gainDb / 40.0f)));
+  s.a0 = alpha / A + 1.0f;
+  s.a2 = 1.0f - alpha / A;
+  s.b0 = alpha * A + 1.0f;
+  s.b2 = 1.0f - alpha * A;
+  s.a1 = s.b1 = static_cast<float>(cs * -2.0);
+}
+
+// Low-pass: cutoff in Hz, quality factor, rate in Hz. The history is left alone.
+inline void SetLowPassCoefficients(BiquadSection& s, float f, float q, float fs) {
+  biquad_detail::SetPassCoefficients<false>(s, f, q, fs);
+}
+
+// High-pass: cutoff in Hz, quality factor, rate in Hz. The history is left alone.
+inline void SetHighPassCoefficients(BiquadSection& s, float f, float q, float fs) {
+  biquad_detail::SetPassCoefficients<true>(s, f, q, fs);
+}
+
+}  // namespace velmor

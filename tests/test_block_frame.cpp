@@ -1,0 +1,200 @@
+// The audio callback's frame, for every plug-in: call order, bad input,
+// per-object state, reloads and the exception boundary.
+#include <cmath>
+#include <random>
+
+#if !defined(_WIN32)
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+#include "plugin_test.h"
+
+#if defined(__SSE__)
+#include <xmmintrin.h>
+#endif
+
+namespace velmor::test {
+namespace {
+
+using host::BlockRequest;
+using host::HostCall;
+
+class BlockFrame : public ::testing::TestWithParam<const char*> {
+ protected:
+  void SetUp() override {
+    plugin_ = LoadPlugin(GetParam());
+    ASSERT_TRUE(plugin_);
+  }
+  std::unique_ptr<host::Plugin> plugin_;
+};
+
+Stereo Noise(size_t n, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<float> d(-0.5f, 0.5f);
+  Stereo s(n);
+  for (size_t i = 0; i < n; ++i) {
+    s.left[i] = d(rng);
+    s.right[i] = d(rng);
+  }
+  return s;
+}
+
+void ExpectSame(const Stereo& a, const Stereo& b) {
+  ASSERT_EQ(a.size(), b.size());
+  for (size_t i = 0; i < a.size(); ++i) {
+    ASSERT_EQ(Bits(a.left[i]), Bits(b.left[i])) << "left " << i;
+    ASSERT_EQ(Bits(a.right[i]), Bits(b.right[i])) << "right " << i;
+  }
+}
+
+TEST_P(BlockFrame, ZeroLengthBlockCallsHostInOrder) {
+  std::vector<float> none;
+  auto result = plugin_->Process(none, none, BlockRequest{});
+  EXPECT_TRUE(result.result);
+  ASSERT_EQ(result.calls.size(), 4u);
+  EXPECT_EQ(result.calls[0].kind, HostCall::Read);
+  EXPECT_EQ(result.calls[0].channel, 0);
+  EXPECT_EQ(result.calls[1].kind, HostCall::Read);
+  EXPECT_EQ(result.calls[1].channel, 1);
+  EXPECT_EQ(result.calls[2].kind, HostCall::Write);
+  EXPECT_EQ(result.calls[2].channel, 0);
+  EXPECT_EQ(result.calls[3].kind, HostCall::Write);
+  EXPECT_EQ(result.calls[3].channel, 1);
+}
+
+TEST_P(BlockFrame, EachChannelHasItsOwnBuffer) {
+  Stereo block = Noise(64, 1);
+  auto result = plugin_->Process(block.left, block.right, BlockRequest{});
+  ASSERT_EQ(result.calls.size(), 4u);
+  EXPECT_NE(result.calls[0].buffer, result.calls[1].buffer);
+  EXPECT_EQ(result.calls[0].buffer, result.calls[2].buffer);
+  EXPECT_EQ(result.calls[1].buffer, result.calls[3].buffer);
+}
+
+// Bad records from the host: the call fails and touches nothing, and the
+// object's state is as if the call had never happened.
+TEST_P(BlockFrame, BadRecordsReturnFalseAndTouchNothing) {
+  const Stereo input = Noise(256, 2);
+  Stereo reference = RunBlock(*plugin_, input, {.id = 7001});
+
+  std::vector<float> dummy(4, 0.25f);
+  EXPECT_FALSE(plugin_->Process(dummy.data(), dummy.data(), -1, {.id = 7002}).result);
+  EXPECT_TRUE(plugin_->Process(dummy.data(), dummy.data(), -1, {.id = 7002}).calls.empty());
+  EXPECT_FALSE(plugin_->Process(dummy.data(), dummy.data(), INT32_MIN, {.id = 7002}).result);
+  for (int which = 0; which < 3; ++which) {
+    BlockRequest bad{.id = 7002};
+    bad.nullObject = which == 0;
+    bad.nullReader = which == 1;
+    bad.nullWriter = which == 2;
+    Stereo block = input;
+    auto result = plugin_->Process(block.left, block.right, bad);
+    EXPECT_FALSE(result.result) << which;
+    EXPECT_TRUE(result.calls.empty()) << which;
+    ExpectSame(block, input);
+  }
+  // The failed calls created nothing: object 7002 starts fresh now.
+  ExpectSame(RunBlock(*plugin_, input, {.id = 7002}), reference);
+}
+
+TEST_P(BlockFrame, NullSceneFailsOnlyWhereTheRateIsRead) {
+  const std::string name = GetParam();
+  const bool readsRate = name != "VelmorEqualizer" && name != "VelmorPitchShifter";
+  const Stereo input = Noise(128, 3);
+  Stereo block = input;
+  auto result = plugin_->Process(block.left, block.right, {.id = 7101, .nullScene = true});
+  if (readsRate) {
+    EXPECT_FALSE(result.result);
+    EXPECT_TRUE(result.calls.empty());
+    ExpectSame(block, input);
+  } else {
+    EXPECT_TRUE(result.result);
+    ExpectSame(block, RunBlock(*plugin_, input, {.id = 7102}));
+  }
+}
+
+// Objects in alternation keep separate states: interleaving blocks of another
+// object changes nothing in an object's output.
+TEST_P(BlockFrame, InterleavedObjectsKeepSeparateState) {
+  const Stereo a = Noise(4410 * 4, 4), b = Noise(4410 * 4, 5);
+  const Stereo alone = RunBlocks(*plugin_, a, 441, {.id = 100});
+  Stereo together;
+  for (size_t start = 0, frame = 0; start < a.size(); start += 441, ++frame) {
+    Stereo blockA, blockB;
+    blockA.left.assign(a.left.begin() + start, a.left.begin() + start + 441);
+    blockA.right.assign(a.right.begin() + start, a.right.begin() + start + 441);
+    blockB.left.assign(b.left.begin() + start, b.left.begin() + start + 441);
+    blockB.right.assign(b.right.begin() + start, b.right.begin() + start + 441);
+    RunBlock(*plugin_, blockB, {.id = 201, .frame = static_cast<int32_t>(frame)});
+    blockA = RunBlock(*plugin_, blockA, {.id = 200, .frame = static_cast<int32_t>(frame)});
+    together.left.insert(together.left.end(), blockA.left.begin(), blockA.left.end());
+    together.right.insert(together.right.end(), blockA.right.begin(), blockA.right.end());
+  }
+  ExpectSame(together, alone);
+}
+
+// Block boundaries do not matter while the parameters stay the same.
+TEST_P(BlockFrame, BlockSizeDoesNotChangeTheOutput) {
+  const Stereo input = Noise(3000, 6);
+  ExpectSame(RunBlocks(*plugin_, input, 1, {.id = 300}), RunBlocks(*plugin_, input, 3000, {.id = 301}));
+  ExpectSame(RunBlocks(*plugin_, input, 63, {.id = 302}), RunBlocks(*plugin_, input, 1000, {.id = 303}));
+}
+
+TEST_P(BlockFrame, UnloadAndLoadAgainStartsFresh) {
+  const Stereo input = Noise(2000, 7);
+  const Stereo first = RunBlock(*plugin_, input, {.id = 42});
+  RunBlock(*plugin_, Noise(2000, 8), {.id = 42, .frame = 1});
+  plugin_.reset();
+  plugin_ = LoadPlugin(GetParam());
+  ASSERT_TRUE(plugin_);
+  ExpectSame(RunBlock(*plugin_, input, {.id = 42}), first);
+}
+
+// The callback leaves the caller's floating-point control word as it found it.
+TEST_P(BlockFrame, CallerFloatingPointStateIsRestored) {
+#if defined(__SSE__)
+  // Only the control bits matter: the status flags are set by any float work.
+  constexpr unsigned kControl = ~0x3Fu;
+  const Stereo input = Noise(512, 9);
+  const unsigned before = _mm_getcsr();
+  Stereo block = input;
+  plugin_->Process(block.left, block.right, {.id = 500});
+  EXPECT_EQ(_mm_getcsr() & kControl, before & kControl);
+  std::vector<float> none;
+  plugin_->Process(none.data(), none.data(), -5, {.id = 501});
+  EXPECT_EQ(_mm_getcsr() & kControl, before & kControl);
+#endif
+}
+
+// A buffer that cannot be allocated ends the call with false, before any
+// sample is read or written; the library keeps working afterwards.
+TEST_P(BlockFrame, FailedAllocationReturnsFalseAndWritesNothing) {
+#if defined(_WIN32) || defined(__SANITIZE_ADDRESS__) || VELMOR_UNDER_SANITIZER
+  GTEST_SKIP() << "needs an address-space limit in a child process";
+#else
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    rlimit limit{};
+    limit.rlim_cur = limit.rlim_max = 1ull << 30;
+    setrlimit(RLIMIT_AS, &limit);
+    std::vector<float> small(16, 0.5f);
+    const int32_t huge = 400 * 1000 * 1000;  // 1.6 GB per channel buffer
+    auto result = plugin_->Process(small.data(), small.data(), huge, {.id = 900});
+    bool ok = !result.result && result.calls.empty();
+    Stereo block = Noise(64, 10);
+    ok = ok && plugin_->Process(block.left, block.right, {.id = 901}).result;
+    _exit(ok ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+#endif
+}
+
+INSTANTIATE_TEST_SUITE_P(AllPlugins, BlockFrame, ::testing::ValuesIn(kPluginNames),
+                         [](const auto& info) { return std::string(info.param); });
+
+}  // namespace
+}  // namespace velmor::test
