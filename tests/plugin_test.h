@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -69,15 +71,54 @@ inline uint32_t Bits(float f) {
   return b;
 }
 
-// Bit-for-bit comparison of a float with the value written in the test.
+// Significant digits of a decimal literal such as "-0.06070104f" or "1.5e-7f";
+// 0 when the text is not a plain literal.
+inline int SignificantDigits(const char* text) {
+  int digits = 0;
+  bool leading = true, any = false;
+  for (const char* c = text; *c; ++c) {
+    if (*c == '-' || *c == '+') { if (c != text) return 0; continue; }
+    if (*c == '.') continue;
+    if (*c == 'e' || *c == 'E' || *c == 'f' || *c == 'F') break;
+    if (*c < '0' || *c > '9') return 0;
+    any = true;
+    if (*c == '0' && leading) continue;
+    leading = false;
+    ++digits;
+  }
+  return any ? (digits == 0 ? 1 : digits) : 0;
+}
+
+// Comparison of a float with a value written in the test. The same bits pass;
+// so does a float that rounds to the written decimal at the number of digits
+// written, for published values that carry fewer digits than a float needs
+// (seven significant digits cannot tell every pair of adjacent floats apart).
 inline ::testing::AssertionResult SameBits(const char* actualText, const char* expectedText,
                                            float actual, float expected) {
   if (Bits(actual) == Bits(expected)) return ::testing::AssertionSuccess();
+  const int digits = SignificantDigits(expectedText);
+  if (digits > 0 && digits < 9) {
+    char mine[64], theirs[64];
+    std::snprintf(mine, sizeof mine, "%.*e", digits - 1, static_cast<double>(actual));
+    std::snprintf(theirs, sizeof theirs, "%.*e", digits - 1, std::strtod(expectedText, nullptr));
+    if (std::strcmp(mine, theirs) == 0) return ::testing::AssertionSuccess();
+  }
   char buffer[160];
   std::snprintf(buffer, sizeof buffer, " is %.9g (0x%08x), expected %.9g (0x%08x)", actual,
                 Bits(actual), expected, Bits(expected));
   return ::testing::AssertionFailure() << actualText << buffer << " from " << expectedText;
 }
+// The first values of a signal against published decimals, given as text.
+inline void ExpectValues(const std::vector<float>& actual, std::initializer_list<const char*> expected,
+                         size_t offset = 0) {
+  size_t i = offset;
+  for (const char* text : expected) {
+    ASSERT_LT(i, actual.size());
+    EXPECT_TRUE(SameBits("output", text, actual[i], std::strtof(text, nullptr))) << "index " << i;
+    ++i;
+  }
+}
+
 #define EXPECT_BITS(actual, expected) EXPECT_PRED_FORMAT2(::velmor::test::SameBits, actual, expected)
 
 }  // namespace velmor::test
