@@ -1,0 +1,159 @@
+// VelmorPitchShifter: a two-head delay-line pitch shifter with 101-sample
+// crossfades, mixed with the dry signal. Lengths are in samples; the host's
+// sample rate is never read.
+#include <algorithm>
+#include <cmath>
+
+#include "framework/block_frame.h"
+#include "framework/descriptor.h"
+
+namespace velmor {
+namespace {
+
+constexpr int32_t kRingLength = 3000;
+constexpr int32_t kRestingDistance = 1000;  // write slot ahead of the read slot
+constexpr double kCrossfadeStart = 800.0;   // head offset that starts a crossfade
+constexpr float kFadeStep = 0.01f;
+// The slider reaches a drift of 3 (+24 semitones). A far larger one would move
+// the heads past what an int32 offset holds; 1000 keeps every offset below
+// about 2e5 slots while leaving every slider setting untouched.
+constexpr float kLargestDrift = 1000.0f;
+
+struct ShiftRing {
+  int32_t readIndex = 0;
+  int32_t writeIndex = kRestingDistance;
+  float samples[kRingLength] = {};
+};
+
+struct PitchShifterState {
+  float drift = 0.18920712f;  // pitch ratio minus one
+  float fade = 1.0f;          // weight of the second head during a crossfade
+  ShiftRing left, right;
+  double offsetA = 0.0;  // main head, relative to readIndex
+  double offsetB = 0.0;  // second head, relative to readIndex
+};
+
+void ClearRings(PitchShifterState& s) {
+  std::fill(std::begin(s.left.samples), std::end(s.left.samples), 0.0f);
+  std::fill(std::begin(s.right.samples), std::end(s.right.samples), 0.0f);
+}
+
+inline int32_t Slot(int32_t index) {
+  const int32_t r = index % kRingLength;
+  return r < 0 ? r + kRingLength : r;
+}
+
+// A head's two taps and weights; both rings share them, since their indices
+// always move together.
+struct Head {
+  int32_t slot0, slot1;
+  float weight0, weight1;
+
+  Head(double offset, int32_t readIndex) {
+    const int32_t i0 = static_cast<int32_t>(offset);
+    const int32_t i1 = static_cast<int32_t>(offset + 1.0);
+    const float frac = static_cast<float>(offset - i0);
+    weight0 = 1.0f - frac;
+    weight1 = frac;
+    slot0 = Slot(readIndex + i0);
+    slot1 = Slot(readIndex + i1);
+  }
+  float Read(const ShiftRing& ring) const {
+    return weight0 * ring.samples[slot0] + weight1 * ring.samples[slot1];
+  }
+};
+
+struct Shifted {
+  float left, right;
+};
+
+inline Shifted ProcessPitchShiftSample(PitchShifterState& s, float x0, float x1) {
+  const Head a(s.offsetA, s.left.readIndex);
+  const Head b(s.offsetB, s.left.readIndex);
+  const float headA0 = a.Read(s.left), headA1 = a.Read(s.right);
+  const float headB0 = b.Read(s.left), headB1 = b.Read(s.right);
+  s.left.samples[s.left.writeIndex] = x0;
+  s.right.samples[s.right.writeIndex] = x1;
+  for (ShiftRing* ring : {&s.left, &s.right}) {
+    ring->readIndex = ring->readIndex + 1 == kRingLength ? 0 : ring->readIndex + 1;
+    ring->writeIndex = ring->writeIndex + 1 == kRingLength ? 0 : ring->writeIndex + 1;
+  }
+  const double drift = s.drift;
+  if (std::fabs(s.offsetA) > kCrossfadeStart) {
+    const Shifted out{s.fade * headB0 + (1.0f - s.fade) * headA0,
+                      s.fade * headB1 + (1.0f - s.fade) * headA1};
+    s.fade = s.fade + kFadeStep;
+    if (s.fade > 1.0f) {
+      s.offsetA = s.offsetB;
+      s.fade = 0.0f;
+    }
+    s.offsetB = s.offsetB + drift;
+    s.offsetA = s.offsetA + drift;
+    return out;
+  }
+  s.fade = 0.0f;
+  s.offsetB = drift;
+  s.offsetA = s.offsetA + drift;
+  return {headA0, headA1};
+}
+
+// drift = 2^(pitch / 12) - 1: the quotient in single, the power and the
+// difference in double, rounded once.
+float DriftFor(float pitch) {
+  const float drift = static_cast<float>(std::pow(2.0, static_cast<double>(pitch / 12.0f)) - 1.0);
+  return std::min(drift, kLargestDrift);
+}
+
+Track gDry = MakeTrack(u"音量(原音)", 0.0, 0.0, 100.0, 1.0);
+Track gWet = MakeTrack(u"音量(ピッチシフト)", 100.0, 0.0, 100.0, 1.0);
+Track gPitch = MakeTrack(u"ピッチ", 3.0, -24.0, 24.0, 0.01);
+
+struct PitchShifterEffect {
+  static constexpr bool kReadsSampleRate = false;
+  static constexpr bool kClearsOnJump = true;
+
+  struct Maps {
+    ObjectStateMap<PitchShifterState> states;
+    LastFrameMap lastFrames;
+  };
+
+  struct Parameters {
+    float dry, wet, pitch;
+  };
+
+  static Parameters ReadParameters() {
+    return {ReadTrack(gDry) / 100.0f, ReadTrack(gWet) / 100.0f, ReadTrack(gPitch)};
+  }
+
+  static bool IsNewObject(Maps& m, int64_t id) { return !Contains(m.states, id); }
+  static void CreateObject(Maps& m, int64_t id) { FindOrCreate(m.states, id); }
+  static void ClearLines(Maps& m, int64_t id) { ClearRings(m.states[id]); }
+  static void ClearObject(Maps& m, int64_t id) { ClearRings(m.states[id]); }
+
+  struct Kernel {
+    PitchShifterState& state;
+    float dry, wet;
+    void Process(float& s0, float& s1) {
+      const Shifted shifted = ProcessPitchShiftSample(state, s0, s1);
+      s0 = dry * s0 + wet * shifted.left;
+      s1 = dry * s1 + wet * shifted.right;
+    }
+    void Finish() {}
+  };
+
+  static Kernel BeginBlock(Maps& m, const BlockInfo& block, const Parameters& p) {
+    PitchShifterState& state = m.states[block.id];
+    state.drift = DriftFor(p.pitch);
+    return Kernel{state, p.dry, p.wet};
+  }
+};
+
+void* const kItems[] = {&gDry.item, &gWet.item, &gPitch.item, nullptr};
+
+}  // namespace
+
+FilterPluginTable gPluginTable =
+    MakeDescriptor(u"ピッチシフター", u"Velmor ミニオーディオエフェクト(ピッチシフター) " VELMOR_VERSION_TEXT,
+                   kItems, &ProcessAudioBlock<PitchShifterEffect>);
+
+}  // namespace velmor

@@ -1,0 +1,173 @@
+// VelmorDelay through its exports.
+#include <cmath>
+
+#include "plugin_test.h"
+
+namespace velmor::test {
+namespace {
+
+class Delay : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    plugin_ = LoadPlugin("VelmorDelay");
+    ASSERT_TRUE(plugin_);
+  }
+  // Echoes alone, with a short delay: k = 2205 samples at 44100 Hz.
+  void EchoesOnly(int mode, double feedback) {
+    plugin_->SetValue("音量(原音)", 0.0);
+    plugin_->SetValue("音量(ディレイ)", 100.0);
+    plugin_->SetValue("ディレイタイム", 50.0);
+    plugin_->SetValue("タイプ", mode);
+    plugin_->SetValue("フィードバック", feedback);
+  }
+  std::unique_ptr<host::Plugin> plugin_;
+};
+
+constexpr size_t k = 2205;
+
+// Every non-zero sample of a channel: position and value.
+std::vector<std::pair<size_t, float>> Peaks(const std::vector<float>& x) {
+  std::vector<std::pair<size_t, float>> out;
+  for (size_t i = 0; i < x.size(); ++i)
+    if (x[i] != 0.0f) out.push_back({i, x[i]});
+  return out;
+}
+
+using Echoes = std::vector<std::pair<size_t, float>>;
+
+TEST_F(Delay, DefaultsEchoAt22050) {
+  Stereo out = RunBlocks(*plugin_, Impulse(44101), 1470);
+  const Echoes expected = {{0, 1.0f}, {22050, 0.5f}, {44100, 0.040000003f}};
+  for (const auto* ch : {&out.left, &out.right}) {
+    auto peaks = Peaks(*ch);
+    ASSERT_EQ(peaks.size(), 3u);
+    for (int i = 0; i < 3; ++i) {
+      EXPECT_EQ(peaks[i].first, expected[i].first);
+      EXPECT_BITS(peaks[i].second, expected[i].second);
+    }
+  }
+}
+
+TEST_F(Delay, NormalModeCrossesTheChannels) {
+  EchoesOnly(0, 0.5);  // feedback 0.4
+  Stereo in(5 * k + 1);
+  in.left[0] = 1.0f;
+  Stereo out = RunBlock(*plugin_, in);
+  const float f = 0.5f * 0.8f;
+  EXPECT_EQ(Peaks(out.right), (Echoes{{k, 1.0f}, {3 * k, f * f}, {5 * k, f * f * f * f}}));
+  EXPECT_EQ(Peaks(out.left), (Echoes{{2 * k, f}, {4 * k, f * f * f}}));
+}
+
+TEST_F(Delay, PingPongModesAlternateSides) {
+  const float f = 0.5f * 0.8f;
+  for (int mode : {1, 2}) {
+    EchoesOnly(mode, 0.5);
+    Stereo out = RunBlock(*plugin_, Impulse(5 * k + 1), {.id = mode});
+    const Echoes first = {{k, 1.0f}, {3 * k, f}, {5 * k, f * f}};
+    const Echoes second = {{2 * k, 1.0f}, {4 * k, f}};
+    EXPECT_EQ(Peaks(mode == 1 ? out.right : out.left), first) << mode;
+    EXPECT_EQ(Peaks(mode == 1 ? out.left : out.right), second) << mode;
+    // One channel alone feeds half the mono sum, whichever channel it is.
+    Stereo single(2 * k + 1);
+    single.right[0] = 1.0f;
+    Stereo half = RunBlock(*plugin_, single, {.id = 10 + mode});
+    EXPECT_EQ(Peaks(mode == 1 ? half.right : half.left), (Echoes{{k, 0.5f}}));
+    EXPECT_EQ(Peaks(mode == 1 ? half.left : half.right), (Echoes{{2 * k, 0.5f}}));
+  }
+}
+
+TEST_F(Delay, FeedbackZeroAndItsLimit) {
+  EchoesOnly(0, 0.0);
+  Stereo out = RunBlock(*plugin_, Impulse(4 * k), {.id = 1});
+  EXPECT_EQ(Peaks(out.left), (Echoes{{k, 1.0f}}));
+  for (int mode : {1, 2}) {
+    EchoesOnly(mode, 0.0);
+    Stereo pp = RunBlock(*plugin_, Impulse(6 * k), {.id = 1 + mode});
+    EXPECT_EQ(Peaks(pp.left).size() + Peaks(pp.right).size(), 2u) << mode;
+  }
+  for (double request : {1.0, 5.0}) {
+    EchoesOnly(0, request);
+    Stereo loud = RunBlock(*plugin_, Impulse(2 * k + 1), {.id = static_cast<int64_t>(10 + request)});
+    EXPECT_BITS(loud.left[2 * k], 0.8f);
+  }
+  EchoesOnly(0, -3.0);
+  Stereo none = RunBlock(*plugin_, Impulse(2 * k + 1), {.id = 20});
+  EXPECT_EQ(none.left[2 * k], 0.0f);
+}
+
+TEST_F(Delay, DryAndWetLevels) {
+  plugin_->SetValue("音量(ディレイ)", 0.0);
+  Stereo in(30000);
+  for (size_t i = 0; i < in.size(); ++i) in.left[i] = in.right[i] = std::sin(0.01f * i);
+  Stereo out = RunBlock(*plugin_, in);
+  EXPECT_EQ(out.left, in.left);
+  EXPECT_EQ(out.right, in.right);
+}
+
+// A one-step change of the delay time silences all pending echoes; the first
+// new echo comes k samples after the change. A zero-length block is enough.
+TEST_F(Delay, ChangedDelayTimeClearsTheRings) {
+  EchoesOnly(0, 0.5);
+  RunBlock(*plugin_, Impulse(1000), {.id = 1, .frame = 0});
+  plugin_->SetValue("ディレイタイム", 51.0);  // 2249 samples
+  std::vector<float> none;
+  EXPECT_TRUE(plugin_->Process(none, none, {.id = 1, .frame = 1}).result);
+  Stereo in(3000);
+  in.left[0] = 1.0f;
+  Stereo out = RunBlock(*plugin_, in, {.id = 1, .frame = 2});
+  EXPECT_EQ(Peaks(out.left), Echoes{});
+  EXPECT_EQ(Peaks(out.right), (Echoes{{2249, 1.0f}}));
+}
+
+TEST_F(Delay, JumpsOfTheFrameNumberClearTheRings) {
+  EchoesOnly(0, 0.0);
+  auto echoAfter = [&](int64_t id, std::vector<int32_t> frames) {
+    // The impulse goes into the first block; the echo is due in the last one.
+    float echo = 0.0f;
+    for (size_t b = 0; b < frames.size(); ++b) {
+      Stereo block = b == 0 ? Impulse(1000) : Stereo(1000);
+      block = RunBlock(*plugin_, block, {.id = id, .frame = frames[b]});
+      for (float v : block.right) echo += v;
+    }
+    return echo;
+  };
+  // The echo is due at 2205, in the third block.
+  EXPECT_EQ(echoAfter(1, {10, 11, 11}), 1.0f);
+  EXPECT_EQ(echoAfter(2, {11, 12, 12}), 1.0f);
+  EXPECT_EQ(echoAfter(3, {11, 12, 9}), 0.0f);
+  EXPECT_EQ(echoAfter(4, {11, 12, 14}), 0.0f);
+}
+
+TEST_F(Delay, LongRequestsAreHeldAt49998) {
+  plugin_->SetValue("ディレイタイム", 1000.0);
+  plugin_->SetValue("音量(原音)", 0.0);
+  Stereo out = RunBlocks(*plugin_, Impulse(50001), 5000, {.sampleRate = 96000});
+  EXPECT_EQ(Peaks(out.left), (Echoes{{49998, 0.5f}}));
+}
+
+// Lengths that do not fit the ring become 1 or 49998: every index stays in
+// the ring (the sanitizer build checks every access) and the output is finite.
+TEST_F(Delay, OutOfRangeDelayTimesAndRatesStayInsideTheRing) {
+  plugin_->SetValue("音量(原音)", 0.0);
+  plugin_->SetValue("フィードバック", 0.0);
+  int64_t id = 100;
+  for (double time : std::initializer_list<double>{-5.0, 0.0, 0.01, 1e30, -1e30, NAN, INFINITY, 2000.0}) {
+    for (int rate : {44100, 0, -44100, 1, 2147483647}) {
+      plugin_->SetValue("ディレイタイム", time);
+      Stereo out = RunBlocks(*plugin_, Impulse(60000), 6000, {.id = ++id, .sampleRate = rate});
+      size_t echoes = 0;
+      for (float v : out.left) {
+        ASSERT_TRUE(std::isfinite(v));
+        echoes += v != 0.0f;
+      }
+      EXPECT_LE(echoes, 1u) << time << " " << rate;
+    }
+  }
+  // Times of no length give the shortest echo, one sample.
+  plugin_->SetValue("ディレイタイム", -5.0);
+  Stereo out = RunBlock(*plugin_, Impulse(10), {.id = 1});
+  EXPECT_EQ(Peaks(out.left), (Echoes{{1, 0.5f}}));
+}
+
+}  // namespace
+}  // namespace velmor::test
