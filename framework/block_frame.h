@@ -47,10 +47,16 @@ struct IsVariant : std::false_type {};
 template <class... T>
 struct IsVariant<std::variant<T...>> : std::true_type {};
 
+// Runs the block's samples through a kernel; a variant of kernels (nested
+// variants too) is dispatched once per block, not per sample.
 template <class Kernel>
 inline void RunKernel(Kernel& kernel, float* ch0, float* ch1, int32_t count) {
-  for (int32_t i = 0; i < count; ++i) kernel.Process(ch0[i], ch1[i]);
-  kernel.Finish();
+  if constexpr (IsVariant<Kernel>::value) {
+    std::visit([&](auto& inner) { RunKernel(inner, ch0, ch1, count); }, kernel);
+  } else {
+    for (int32_t i = 0; i < count; ++i) kernel.Process(ch0[i], ch1[i]);
+    kernel.Finish();
+  }
 }
 
 // True when any value is NaN or infinite: all exponent bits set.
@@ -118,11 +124,7 @@ bool ProcessAudioBlock(const AudioProcContext* audio) noexcept {
     audio->read_samples(ch1.get(), 1);
 
     auto kernel = Effect::BeginBlock(maps, block, params);
-    if constexpr (IsVariant<decltype(kernel)>::value) {
-      std::visit([&](auto& k) { RunKernel(k, ch0.get(), ch1.get(), block.sampleCount); }, kernel);
-    } else {
-      RunKernel(kernel, ch0.get(), ch1.get(), block.sampleCount);
-    }
+    RunKernel(kernel, ch0.get(), ch1.get(), block.sampleCount);
 
     audio->write_samples(ch0.get(), 0);
     audio->write_samples(ch1.get(), 1);

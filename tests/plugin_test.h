@@ -109,7 +109,7 @@ inline ::testing::AssertionResult SameBits(const char* actualText, const char* e
   return ::testing::AssertionFailure() << actualText << buffer << " from " << expectedText;
 }
 // The first values of a signal against published decimals, given as text.
-inline void ExpectValues(const std::vector<float>& actual, std::initializer_list<const char*> expected,
+inline void ExpectValues(const std::vector<float>& actual, const std::vector<const char*>& expected,
                          size_t offset = 0) {
   size_t i = offset;
   for (const char* text : expected) {

@@ -1,0 +1,194 @@
+// VelmorModulator: ring modulation (a gain that follows the waveform) and FM
+// (a delay line whose tap the waveform sweeps), from the smoothed waveform
+// oscillator with its smoothing at 12000 Hz. Each mode keeps its own record.
+#include <cmath>
+
+#include "framework/block_frame.h"
+#include "framework/descriptor.h"
+#include "framework/dsp/waveform_oscillator.h"
+
+namespace velmor {
+namespace {
+
+constexpr float kSmoothingCutoff = 12000.0f;
+constexpr int32_t kLineLength = 1000;
+constexpr int32_t kTapLead = 500;  // write index ahead of the read index
+// Within the slider the tap offset stays within about -123 to 1123 slots. An
+// unstable smoothing section or a far larger depth is limited here, before the
+// conversion to int32, so the conversion is always defined.
+constexpr float kLargestOffset = 1.0e6f;
+
+struct RingModState {
+  float pi = kOscillatorPi;
+  float twoPi = kOscillatorTwoPi;
+  int32_t shape = 0;
+  float depth = 0.0f;
+  float frequency = 0.0f;  // Hz
+  float lastSampleRate = 44100.0f;  // what the next phase step divides by
+  BiquadSection smoother;
+  float phase = 0.0f;
+  float phaseStep = 0.0f;
+};
+
+struct ModDelayLine {
+  int32_t readIndex = 0;
+  int32_t writeIndex = kTapLead;
+  float samples[kLineLength] = {};
+};
+
+struct FmModState {
+  float pi = kOscillatorPi;
+  float twoPi = kOscillatorTwoPi;
+  float maxExcursion = 1000.0f;  // slots at full depth and full waveform
+  ModDelayLine left, right;
+  int32_t shape = 0;
+  float depth = 0.0f;
+  float frequency = 0.0f;
+  float lastSampleRate = 44100.0f;
+  BiquadSection smoother;
+  float phase = 0.0f;
+  float phaseStep = 0.0f;
+};
+
+// Shape, depth and frequency stored; the phase step divides by the rate of the
+// record's previous block; then the smoothing update at this block's rate.
+template <class Record>
+void PrepareOscillator(Record& r, int32_t shape, float depth, float frequency, float sampleRate) {
+  r.shape = shape;
+  r.depth = depth;
+  r.frequency = frequency;
+  r.phaseStep = (r.pi + r.pi) * r.frequency / r.lastSampleRate;
+  UpdateSmoothing(r, kSmoothingCutoff, sampleRate);
+  r.lastSampleRate = sampleRate;
+}
+
+inline int32_t LineSlot(int32_t index) {
+  const int32_t r = index % kLineLength;
+  return r < 0 ? r + kLineLength : r;
+}
+
+const SelectOption kModes[] = {{u"リングモジュレーター", 0}, {u"FMモジュレーター", 1}, {nullptr, 0}};
+const SelectOption kShapes[] = {
+    {u"SIN波", 0}, {u"三角波", 1}, {u"矩形波", 2}, {u"のこぎり波(Up)", 3}, {u"のこぎり波(Down)", 4}, {nullptr, 0},
+};
+
+SelectItem gMode = MakeSelect(u"タイプ", 0, kModes);
+SelectItem gShape = MakeSelect(u"波形タイプ", 0, kShapes);
+Track gPeriod = MakeTrack(u"周期", 800.0, 50.0, 6000.0, 0.01);
+Track gDepth = MakeTrack(u"深さ", 0.3, 0.0, 1.0, 0.01);
+
+struct ModulatorEffect {
+  static constexpr bool kReadsSampleRate = true;
+  static constexpr bool kClearsOnJump = false;
+
+  struct Maps {
+    ObjectStateMap<RingModState> ring;
+    ObjectStateMap<FmModState> fm;
+    LastFrameMap lastFrames;
+  };
+
+  struct Parameters {
+    int32_t mode, shape;
+    float period, depth;
+  };
+
+  static Parameters ReadParameters() {
+    return {ReadSelect(gMode), ReadSelect(gShape), ReadTrack(gPeriod), ReadTrack(gDepth)};
+  }
+
+  static bool IsNewObject(Maps& m, int64_t id) { return m.lastFrames.find(id) == m.lastFrames.end(); }
+  static void CreateObject(Maps&, int64_t) {}  // each mode's record is created on its first use
+
+  static void ClearObject(Maps& m, int64_t id) {
+    if (auto r = m.ring.find(id); r != m.ring.end()) ClearHistory(r->second.smoother);
+    if (auto f = m.fm.find(id); f != m.fm.end()) {
+      ClearHistory(f->second.smoother);
+      for (ModDelayLine* line : {&f->second.left, &f->second.right})
+        std::fill(std::begin(line->samples), std::end(line->samples), 0.0f);
+    }
+  }
+
+  // Any mode but 0 and 1: the audio passes untouched and no record is touched.
+  struct PassThrough {
+    void Process(float&, float&) {}
+    void Finish() {}
+  };
+
+  template <int kShape>
+  struct RingKernel {
+    RingModState& state;
+    OscillatorRunner<kShape> osc;
+    float depth, rest;
+
+    explicit RingKernel(RingModState& s) : state(s), osc(s), depth(s.depth), rest(1.0f - s.depth) {}
+
+    void Process(float& s0, float& s1) {
+      const float gain = osc.Next() * depth + rest;
+      s0 = s0 * gain;
+      s1 = s1 * gain;
+    }
+    void Finish() { osc.Store(state); }
+  };
+
+  template <int kShape>
+  struct FmKernel {
+    FmModState& state;
+    OscillatorRunner<kShape> osc;
+    float excursion;  // depth * maxExcursion
+    int32_t readIndex, writeIndex;
+
+    explicit FmKernel(FmModState& s)
+        : state(s), osc(s), excursion(s.depth * s.maxExcursion),
+          readIndex(s.left.readIndex), writeIndex(s.left.writeIndex) {}
+
+    void Process(float& s0, float& s1) {
+      float D = excursion * osc.Next();
+      if (!(D >= -kLargestOffset)) D = -kLargestOffset;  // NaN too
+      if (D > kLargestOffset) D = kLargestOffset;
+      const int32_t k = static_cast<int32_t>(D);
+      const float w = D - static_cast<float>(k);
+      const int32_t i0 = LineSlot(readIndex + k);
+      const int32_t i1 = LineSlot(readIndex + k + 1);
+      const float yL = (1.0f - w) * state.left.samples[i0] + w * state.left.samples[i1];
+      const float yR = (1.0f - w) * state.right.samples[i0] + w * state.right.samples[i1];
+      state.left.samples[writeIndex] = s0;
+      state.right.samples[writeIndex] = s1;
+      readIndex = readIndex + 1 == kLineLength ? 0 : readIndex + 1;
+      writeIndex = writeIndex + 1 == kLineLength ? 0 : writeIndex + 1;
+      s0 = yL;
+      s1 = yR;
+    }
+    void Finish() {
+      osc.Store(state);
+      state.left.readIndex = state.right.readIndex = readIndex;
+      state.left.writeIndex = state.right.writeIndex = writeIndex;
+    }
+  };
+
+  using Kernel = std::variant<PassThrough, ShapeKernels<RingKernel>, ShapeKernels<FmKernel>>;
+
+  static Kernel BeginBlock(Maps& m, const BlockInfo& block, const Parameters& p) {
+    if (p.mode == 0) {
+      RingModState& s = FindOrCreate(m.ring, block.id);
+      const float frequency = static_cast<float>(static_cast<double>(p.period) / 10.0);
+      PrepareOscillator(s, p.shape, p.depth, frequency, block.sampleRate);
+      return MakeShapeKernel<RingKernel>(s.shape, s);
+    }
+    if (p.mode == 1) {
+      FmModState& s = FindOrCreate(m.fm, block.id);
+      PrepareOscillator(s, p.shape, p.depth, p.period, block.sampleRate);
+      return MakeShapeKernel<FmKernel>(s.shape, s);
+    }
+    return PassThrough{};
+  }
+};
+
+void* const kItems[] = {&gMode, &gShape, &gPeriod.item, &gDepth.item, nullptr};
+
+}  // namespace
+
+FilterPluginTable gPluginTable =
+    MakeDescriptor(u"モジュレーター", u"Velmor ミニオーディオエフェクト(モジュレーター) " VELMOR_VERSION_TEXT,
+                   kItems, &ProcessAudioBlock<ModulatorEffect>);
+
+}  // namespace velmor

@@ -1,0 +1,112 @@
+// The smoothed five-shape modulation source of the tremolo and the modulator.
+//
+// A phase accumulator, one of five waveforms evaluated on the phase after the
+// step, and a low-pass section that rounds off the waveform's corners. It
+// yields one unipolar value per sample frame, nominally 0 to 1. All arithmetic
+// is single precision but the sine, which is taken in double on the widened
+// phase and rounded back.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <variant>
+
+#include "framework/dsp/biquad.h"
+
+namespace velmor {
+
+enum class WaveShape : int32_t { Sine = 0, Triangle = 1, Square = 2, SawUp = 3, SawDown = 4 };
+
+inline constexpr float kOscillatorPi = 3.1415927f;     // bits 0x40490FDB
+inline constexpr float kOscillatorTwoPi = 6.2831855f;  // bits 0x40C90FDB
+inline constexpr float kSmoothingQ = 0.7f;
+
+// The generator's four fields. Effects keep the same four fields in their own
+// state records; every operation below takes any record that has them.
+struct WaveformOscillator {
+  int32_t shape = 0;       // a WaveShape value exactly as the item delivers it
+  float phase = 0.0f;      // radians, 0 <= phase < 2pi
+  float phaseStep = 0.0f;  // radians per sample frame, set once per block
+  BiquadSection smoother;  // the smoothing low-pass
+};
+
+// The waveform value v of a shape at phase P; any unlisted shape gives 0.
+inline float WaveformValue(int32_t shape, float P) {
+  switch (shape) {
+    case 0: return static_cast<float>(std::sin(static_cast<double>(P)));
+    case 1: {
+      const float t = ((P + P) - kOscillatorPi) / kOscillatorPi;
+      return kOscillatorPi > P ? t : 2.0f - t;
+    }
+    case 2: return P > kOscillatorPi ? 1.0f : -1.0f;
+    case 3: return (P - kOscillatorPi) / kOscillatorPi;
+    case 4: return -((P - kOscillatorPi) / kOscillatorPi);
+    default: return 0.0f;
+  }
+}
+
+// The phase after one step: one subtraction of 2pi at the wrap, not a remainder.
+inline float AdvancePhase(float phase, float phaseStep) {
+  float P = phaseStep + phase;
+  if (P >= kOscillatorTwoPi) P = P - kOscillatorTwoPi;
+  return P;
+}
+
+// The smoothing update: the low-pass design at the block's rate; the history stays.
+template <class Oscillator>
+void UpdateSmoothing(Oscillator& osc, float cutoff, float sampleRate) {
+  SetLowPassCoefficients(osc.smoother, cutoff, kSmoothingQ, sampleRate);
+}
+
+// Advances the generator by one sample frame and returns u = y * 0.5 + 0.5.
+template <class Oscillator>
+float NextValue(Oscillator& osc) {
+  osc.phase = AdvancePhase(osc.phase, osc.phaseStep);
+  const float v = WaveformValue(osc.shape, osc.phase);
+  const float y = ProcessBiquadSample(osc.smoother, v);
+  return y * 0.5f + 0.5f;
+}
+
+// The same generator held in locals for one block, with the shape fixed at
+// compile time and the smoothing quotients formed once. Values are those of
+// NextValue bit for bit. Store() hands phase and history back.
+template <int kShape>
+struct OscillatorRunner {
+  float phase, phaseStep;
+  BiquadRunner smoother;
+
+  template <class Oscillator>
+  explicit OscillatorRunner(const Oscillator& osc)
+      : phase(osc.phase), phaseStep(osc.phaseStep), smoother(osc.smoother) {}
+
+  float Next() {
+    phase = AdvancePhase(phase, phaseStep);
+    const float y = smoother.Process(WaveformValue(kShape, phase));
+    return y * 0.5f + 0.5f;
+  }
+
+  template <class Oscillator>
+  void Store(Oscillator& osc) const {
+    osc.phase = phase;
+    smoother.Store(osc.smoother);
+  }
+};
+
+// A block kernel for each shape: shapes 0 to 4 get their own, every other
+// value shares the one for shape -1 (a waveform of 0).
+template <template <int> class Kernel>
+using ShapeKernels = std::variant<Kernel<-1>, Kernel<0>, Kernel<1>, Kernel<2>, Kernel<3>, Kernel<4>>;
+
+template <template <int> class Kernel, class... Args>
+ShapeKernels<Kernel> MakeShapeKernel(int32_t shape, Args&... args) {
+  switch (shape) {
+    case 0: return Kernel<0>(args...);
+    case 1: return Kernel<1>(args...);
+    case 2: return Kernel<2>(args...);
+    case 3: return Kernel<3>(args...);
+    case 4: return Kernel<4>(args...);
+    default: return Kernel<-1>(args...);
+  }
+}
+
+}  // namespace velmor
