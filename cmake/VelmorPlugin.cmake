@@ -34,7 +34,7 @@ function(velmor_add_plugin name folder)
   if(WIN32)
     # Self-contained DLL: only system DLLs may be imported.
     target_link_options(${name} PRIVATE -static -static-libgcc -static-libstdc++
-                        -Wl,--exclude-all-symbols)
+                        -Wl,--exclude-all-symbols $<$<CONFIG:Release>:-s>)
   else()
     target_link_options(${name} PRIVATE
       -Wl,--version-script=${PROJECT_SOURCE_DIR}/cmake/exports.map -Wl,--no-undefined)

@@ -11,7 +11,7 @@ if [ "$kind" = elf ]; then
 else
   dump=$("$tool" -p "$file")
   grep -q 'PE32+' <<<"$dump" || { echo "$file: not a PE32+ image"; exit 1; }
-  exports=$(awk '/\[Ordinal\/Name Pointer\] Table/ { on = 1; next } on && /^\s*\[/ { print $NF; next } on { on = 0 }' <<<"$dump" | sort)
+  exports=$(awk '/\[Ordinal\/Name Pointer\] Table/ { on = 1; next } on && /^[ \t]*\[/ { print $NF; next } on { on = 0 }' <<<"$dump" | sort)
   imports=$(awk '/DLL Name:/ { print $3 }' <<<"$dump" | sort -u)
   bad=$(grep -viE '^(KERNEL32\.dll|msvcrt\.dll|api-ms-win-crt-[a-z0-9-]+\.dll)$' <<<"$imports" || true)
   if [ -n "$bad" ]; then
