@@ -20,24 +20,33 @@ target_link_libraries(velmor_framework INTERFACE velmor_flags)
 set(VELMOR_PLUGIN_DIR ${CMAKE_BINARY_DIR}/plugins)
 set_property(GLOBAL PROPERTY VELMOR_PLUGIN_NAMES "")
 
-# velmor_add_plugin(<Name> <effect folder>): <Name>.auf2 from the framework and
-# effects/<folder>, exporting exactly the three entry points.
-function(velmor_add_plugin name folder)
-  file(GLOB sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/effects/${folder}/*.cpp)
-  add_library(${name} MODULE ${sources} ${PROJECT_SOURCE_DIR}/framework/exports.cpp)
+# velmor_plugin_library(<Name> <output dir> <sources>...): <Name>.auf2 from the
+# given sources and the framework's exports, exporting exactly the three entry
+# points.
+function(velmor_plugin_library name output_dir)
+  add_library(${name} MODULE ${ARGN} ${PROJECT_SOURCE_DIR}/framework/exports.cpp)
   target_link_libraries(${name} PRIVATE velmor_framework)
   set_target_properties(${name} PROPERTIES
     PREFIX "" SUFFIX ".auf2"
     CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON
-    LIBRARY_OUTPUT_DIRECTORY ${VELMOR_PLUGIN_DIR}
-    RUNTIME_OUTPUT_DIRECTORY ${VELMOR_PLUGIN_DIR})
+    LIBRARY_OUTPUT_DIRECTORY ${output_dir}
+    RUNTIME_OUTPUT_DIRECTORY ${output_dir})
   if(WIN32)
     # Self-contained DLL: only system DLLs may be imported.
     target_link_options(${name} PRIVATE -static -static-libgcc -static-libstdc++
                         -Wl,--exclude-all-symbols $<$<CONFIG:Release>:-s>)
   else()
-    target_link_options(${name} PRIVATE
-      -Wl,--version-script=${PROJECT_SOURCE_DIR}/cmake/exports.map -Wl,--no-undefined)
+    target_link_options(${name} PRIVATE -Wl,--version-script=${PROJECT_SOURCE_DIR}/cmake/exports.map)
+    if(NOT VELMOR_SANITIZE)
+      target_link_options(${name} PRIVATE -Wl,--no-undefined)
+    endif()
   endif()
+endfunction()
+
+# velmor_add_plugin(<Name> <effect folder>): a deliverable from the framework
+# and effects/<folder>.
+function(velmor_add_plugin name folder)
+  file(GLOB sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/effects/${folder}/*.cpp)
+  velmor_plugin_library(${name} ${VELMOR_PLUGIN_DIR} ${sources})
   set_property(GLOBAL APPEND PROPERTY VELMOR_PLUGIN_NAMES ${name})
 endfunction()

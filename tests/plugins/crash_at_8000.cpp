@@ -1,0 +1,30 @@
+// A deliberately broken plug-in for the validator's tests: it crashes when the
+// scene's sample rate is 8000 Hz.
+#include <csignal>
+#include <vector>
+
+#include "framework/descriptor.h"
+
+namespace velmor {
+namespace {
+
+Track gGain = MakeTrack(u"gain", 1.0, 0.0, 2.0, 0.1);
+
+bool ProcessAudio(const AudioProcContext* audio) {
+  if (audio->scene->sample_rate == 8000) std::raise(SIGSEGV);
+  std::vector<float> left(static_cast<size_t>(audio->object->sample_count));
+  std::vector<float> right(left.size());
+  audio->read_samples(left.data(), 0);
+  audio->read_samples(right.data(), 1);
+  audio->write_samples(left.data(), 0);
+  audio->write_samples(right.data(), 1);
+  return true;
+}
+
+void* const kItems[] = {&gGain.item, nullptr};
+
+}  // namespace
+
+FilterPluginTable gPluginTable = MakeDescriptor(u"crash at 8000", u"test", kItems, &ProcessAudio);
+
+}  // namespace velmor

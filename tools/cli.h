@@ -1,0 +1,81 @@
+// Shared pieces of the velmor-host commands.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "host/plugin_host.h"
+
+namespace velmor::cli {
+
+// A failure that ends the command: one line on stderr, exit status 1 (or 2 for
+// a usage error).
+struct Failure : std::runtime_error {
+  int status;
+  explicit Failure(const std::string& what, int code = 1) : std::runtime_error(what), status(code) {}
+};
+
+struct UsageError : Failure {
+  explicit UsageError(const std::string& what) : Failure(what, 2) {}
+};
+
+// Command-line words after the command name, consumed front to back.
+class Arguments {
+ public:
+  Arguments(int argc, char** argv, int first) {
+    for (int i = first; i < argc; ++i) words_.emplace_back(argv[i]);
+  }
+  bool Empty() const { return position_ >= words_.size(); }
+  const std::string& Peek() const { return words_.at(position_); }
+  std::string Next(const char* what) {
+    if (Empty()) throw UsageError(std::string("missing ") + what);
+    return words_[position_++];
+  }
+  bool HasHelp() const {
+    for (const auto& w : words_)
+      if (w == "--help" || w == "-h") return true;
+    return false;
+  }
+
+ private:
+  std::vector<std::string> words_;
+  size_t position_ = 0;
+};
+
+double ParseNumber(const std::string& text, const std::string& what);
+int64_t ParseInteger(const std::string& text, const std::string& what);
+
+// Loads a plug-in or fails with a clear message.
+std::unique_ptr<host::Plugin> OpenPlugin(const std::string& path);
+
+// Applies "LABEL=VALUE" (label or 1-based index; a select item also takes an
+// option text). Returns a short description for titles and reports.
+std::string ApplySetting(host::Plugin& plugin, const std::string& assignment);
+
+// Stereo audio in memory.
+struct Audio {
+  int sampleRate = 44100;
+  std::vector<float> left, right;
+  size_t frames() const { return left.size(); }
+};
+
+Audio ReadAudio(const std::string& path);                    // mono becomes two channels
+void WriteAudio(const std::string& path, const Audio& audio);  // format from the extension
+
+// Writes `text` to `path` through a temporary file, so that a failed command
+// never leaves a half-written file behind.
+void WriteTextFile(const std::string& path, const std::string& text);
+
+// The built-in demo signal: a chord, percussive hits and a sweep.
+Audio DemoSignal(int sampleRate, double seconds);
+
+int Info(Arguments& args);
+int Render(Arguments& args);
+int Validate(Arguments& args, const char* self);
+int Response(Arguments& args);
+int Signal(Arguments& args);
+
+}  // namespace velmor::cli

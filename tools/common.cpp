@@ -1,0 +1,226 @@
+#include <sndfile.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+
+#include "tools/cli.h"
+
+namespace velmor::cli {
+namespace {
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+std::string Extension(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  const size_t dot = path.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
+  return Lower(path.substr(dot + 1));
+}
+
+int FormatFor(const std::string& path) {
+  const std::string ext = Extension(path);
+  if (ext.empty() || ext == "wav") return SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+  if (ext == "flac") return SF_FORMAT_FLAC | SF_FORMAT_PCM_24;
+  if (ext == "aif" || ext == "aiff") return SF_FORMAT_AIFF | SF_FORMAT_FLOAT;
+  if (ext == "caf") return SF_FORMAT_CAF | SF_FORMAT_FLOAT;
+  if (ext == "w64") return SF_FORMAT_W64 | SF_FORMAT_FLOAT;
+  if (ext == "au") return SF_FORMAT_AU | SF_FORMAT_FLOAT;
+  if (ext == "ogg") return SF_FORMAT_OGG | SF_FORMAT_VORBIS;
+  throw Failure("unsupported output format: ." + ext + " (use .wav, .flac, .aiff, .caf, .w64, .au or .ogg)");
+}
+
+// A file written next to its final name and moved there only when complete.
+class TemporaryFile {
+ public:
+  explicit TemporaryFile(const std::string& path)
+      : final_(path), temporary_(path + ".part-" + std::to_string(getpid())) {}
+  ~TemporaryFile() {
+    if (!committed_) std::remove(temporary_.c_str());
+  }
+  const std::string& path() const { return temporary_; }
+  void Commit() {
+    if (std::rename(temporary_.c_str(), final_.c_str()) != 0)
+      throw Failure("cannot write " + final_ + ": " + std::strerror(errno));
+    committed_ = true;
+  }
+
+ private:
+  std::string final_, temporary_;
+  bool committed_ = false;
+};
+
+}  // namespace
+
+double ParseNumber(const std::string& text, const std::string& what) {
+  char* end = nullptr;
+  errno = 0;
+  const double v = std::strtod(text.c_str(), &end);
+  if (text.empty() || end != text.c_str() + text.size() || errno == ERANGE)
+    throw UsageError(what + " is not a number: '" + text + "'");
+  return v;
+}
+
+int64_t ParseInteger(const std::string& text, const std::string& what) {
+  char* end = nullptr;
+  errno = 0;
+  const long long v = std::strtoll(text.c_str(), &end, 10);
+  if (text.empty() || end != text.c_str() + text.size() || errno == ERANGE)
+    throw UsageError(what + " is not a whole number: '" + text + "'");
+  return v;
+}
+
+std::unique_ptr<host::Plugin> OpenPlugin(const std::string& path) {
+  if (access(path.c_str(), R_OK) != 0) throw Failure("cannot open " + path + ": " + std::strerror(errno));
+  std::string error;
+  auto plugin = host::Plugin::Load(path, &error);
+  if (!plugin) throw Failure(path + " is not a usable plug-in: " + error);
+  return plugin;
+}
+
+std::string ApplySetting(host::Plugin& plugin, const std::string& assignment) {
+  const size_t eq = assignment.find('=');
+  if (eq == std::string::npos || eq == 0) throw UsageError("--set takes NAME=VALUE, not '" + assignment + "'");
+  const std::string name = assignment.substr(0, eq), value = assignment.substr(eq + 1);
+  const int index = plugin.FindItem(name);
+  if (index < 0) {
+    std::string labels;
+    for (const auto& item : plugin.description().items) labels += (labels.empty() ? "" : ", ") + item.label;
+    throw UsageError("unknown item '" + name + "' (items: " + labels + ")");
+  }
+  const host::ItemInfo& item = plugin.description().items[static_cast<size_t>(index)];
+  if (item.kind == host::ItemKind::Select) {
+    for (const auto& option : item.options)
+      if (option.name == value) {
+        plugin.SetValue(static_cast<size_t>(index), option.value);
+        return item.label + "=" + value;
+      }
+    char* end = nullptr;
+    const long v = std::strtol(value.c_str(), &end, 10);
+    if (value.empty() || *end != '\0') {
+      std::string options;
+      for (const auto& option : item.options) options += (options.empty() ? "" : ", ") + option.name;
+      throw UsageError("unknown option '" + value + "' for " + item.label + " (options: " + options + ")");
+    }
+    plugin.SetValue(static_cast<size_t>(index), static_cast<double>(v));
+    for (const auto& option : item.options)
+      if (option.value == v) return item.label + "=" + option.name;
+    return item.label + "=" + value;
+  }
+  plugin.SetValue(static_cast<size_t>(index), ParseNumber(value, "value for " + item.label));
+  return item.label + "=" + value;
+}
+
+Audio ReadAudio(const std::string& path) {
+  SF_INFO info{};
+  SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+  if (file == nullptr) throw Failure("cannot read " + path + ": " + sf_strerror(nullptr));
+  if (info.channels < 1 || info.channels > 2) {
+    sf_close(file);
+    throw Failure(path + " has " + std::to_string(info.channels) +
+                  " channels; only mono and stereo files can be rendered");
+  }
+  std::vector<float> interleaved(static_cast<size_t>(info.frames) * static_cast<size_t>(info.channels));
+  const sf_count_t got = sf_readf_float(file, interleaved.data(), info.frames);
+  sf_close(file);
+  Audio audio;
+  audio.sampleRate = info.samplerate;
+  audio.left.resize(static_cast<size_t>(got));
+  audio.right.resize(static_cast<size_t>(got));
+  for (sf_count_t i = 0; i < got; ++i) {
+    audio.left[i] = interleaved[static_cast<size_t>(i * info.channels)];
+    audio.right[i] = interleaved[static_cast<size_t>(i * info.channels + info.channels - 1)];
+  }
+  return audio;
+}
+
+void WriteAudio(const std::string& path, const Audio& audio) {
+  SF_INFO info{};
+  info.samplerate = audio.sampleRate;
+  info.channels = 2;
+  info.format = FormatFor(path);
+  if (!sf_format_check(&info)) throw Failure("cannot write " + path + " at " + std::to_string(audio.sampleRate) + " Hz in that format");
+  TemporaryFile out(path);
+  SNDFILE* file = sf_open(out.path().c_str(), SFM_WRITE, &info);
+  if (file == nullptr) throw Failure("cannot write " + path + ": " + sf_strerror(nullptr));
+  std::vector<float> interleaved(audio.frames() * 2);
+  for (size_t i = 0; i < audio.frames(); ++i) {
+    interleaved[2 * i] = audio.left[i];
+    interleaved[2 * i + 1] = audio.right[i];
+  }
+  const sf_count_t wrote = sf_writef_float(file, interleaved.data(), static_cast<sf_count_t>(audio.frames()));
+  const int closed = sf_close(file);
+  if (wrote != static_cast<sf_count_t>(audio.frames()) || closed != 0) throw Failure("cannot write " + path);
+  out.Commit();
+}
+
+void WriteTextFile(const std::string& path, const std::string& text) {
+  TemporaryFile out(path);
+  {
+    std::ofstream file(out.path(), std::ios::binary);
+    file << text;
+    file.flush();
+    if (!file) throw Failure("cannot write " + path + ": " + std::strerror(errno));
+  }
+  out.Commit();
+}
+
+Audio DemoSignal(int sampleRate, double seconds) {
+  Audio a;
+  a.sampleRate = sampleRate;
+  const size_t n = static_cast<size_t>(seconds * sampleRate);
+  a.left.assign(n, 0.0f);
+  a.right.assign(n, 0.0f);
+  const double fs = sampleRate;
+  const double chord[] = {220.0, 277.18, 329.63, 440.0};  // A major
+  uint32_t noise = 12345;
+  for (size_t i = 0; i < n; ++i) {
+    const double t = static_cast<double>(i) / fs;
+    double l = 0, r = 0;
+    // 0 to 3 s: a sustained chord, spread a little across the channels.
+    if (t < 3.0) {
+      const double envelope = std::min(1.0, t * 8.0) * std::min(1.0, (3.0 - t) * 4.0);
+      for (int k = 0; k < 4; ++k) {
+        const double v = std::sin(2.0 * M_PI * chord[k] * t) * 0.12 * envelope;
+        l += v * (k % 2 ? 0.7 : 1.0);
+        r += v * (k % 2 ? 1.0 : 0.7);
+      }
+    }
+    // 2.5 to 5.5 s: percussive hits, a noise burst and a low thump, four per second.
+    if (t >= 2.5 && t < 5.5) {
+      const double since = std::fmod(t - 2.5, 0.25);
+      noise = noise * 1664525u + 1013904223u;
+      const double white = (static_cast<double>(noise >> 8) / 8388608.0) - 1.0;
+      const double hit = std::exp(-since * 40.0) * (0.35 * white + 0.5 * std::sin(2.0 * M_PI * 60.0 * since));
+      l += hit;
+      r += hit * 0.8;
+    }
+    // 5 to 8 s: a logarithmic sweep from 40 Hz to 16 kHz.
+    if (t >= 5.0) {
+      const double u = (t - 5.0) / 3.0;
+      const double k = std::log(16000.0 / 40.0);
+      const double phase = 2.0 * M_PI * 40.0 * 3.0 * (std::exp(k * u) - 1.0) / k;
+      const double v = 0.3 * std::sin(phase) * std::min(1.0, (seconds - t) * 10.0);
+      l += v;
+      r += v;
+    }
+    a.left[i] = static_cast<float>(l);
+    a.right[i] = static_cast<float>(r);
+  }
+  // Peak at -3 dBFS, leaving the effects some headroom.
+  float peak = 0;
+  for (size_t i = 0; i < n; ++i) peak = std::max({peak, std::fabs(a.left[i]), std::fabs(a.right[i])});
+  const float scale = peak > 0 ? 0.70710678f / peak : 1.0f;
+  for (size_t i = 0; i < n; ++i) a.left[i] *= scale, a.right[i] *= scale;
+  return a;
+}
+
+}  // namespace velmor::cli

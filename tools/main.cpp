@@ -1,0 +1,105 @@
+// velmor-host: renders audio files through AviUtl2 audio filter plug-ins,
+// validates plug-ins and plots their responses.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "framework/version.h"
+#include "tools/cli.h"
+
+namespace {
+
+const char* const kUsage =
+    "usage: velmor-host COMMAND [ARGS]\n"
+    "\n"
+    "commands:\n"
+    "  info PLUGIN                      name, label, information line and every item\n"
+    "  render PLUGIN IN OUT [options]   run an audio file through a plug-in\n"
+    "  validate PLUGIN...               check plug-ins the way a host stresses them\n"
+    "  response PLUGIN --svg OUT.svg    plot the measured magnitude response\n"
+    "  signal OUT [options]             write the built-in demo signal\n"
+    "\n"
+    "'velmor-host COMMAND --help' describes one command.\n";
+
+const char* Help(const std::string& command) {
+  if (command == "info")
+    return "usage: velmor-host info PLUGIN\n\n"
+           "Prints the plug-in's name, label and information line, then every item:\n"
+           "kind, label, default, range and step, and the options with their values.\n";
+  if (command == "render")
+    return "usage: velmor-host render PLUGIN IN OUT [--set NAME=VALUE]... [--fps N] [--rate HZ]\n"
+           "                          [--rate-as-is] [--id N] [--quiet] [--stats]\n\n"
+           "Reads IN (any file libsndfile reads: WAV, FLAC, AIFF, ...) and feeds it to the\n"
+           "plug-in as the editor plays one object: one block per video frame (sample rate\n"
+           "/ fps samples; the last block shorter), frame numbers 0, 1, 2, ...  Mono files\n"
+           "are fed as two identical channels; files with more channels are refused.\n"
+           "OUT is written through libsndfile, its format from the extension (.wav: 32-bit\n"
+           "float, the default; .flac: 24-bit; .aiff, .caf, .w64, .au: float; .ogg).\n\n"
+           "  --set NAME=VALUE  an item by its exact label or 1-based index; a drop-down\n"
+           "                    list takes an option text or an option number\n"
+           "  --fps N           video frames per second (default 30)\n"
+           "  --rate HZ         tell the plug-in this project rate (samples are not resampled)\n"
+           "  --rate-as-is      tell the plug-in the file's own rate (the default)\n"
+           "  --id N            the timeline object's id (default 1)\n"
+           "  --quiet           no progress bar (shown only when stderr is a terminal)\n"
+           "  --stats           print input and output peak and RMS (dBFS) and the speed\n";
+  if (command == "validate")
+    return "usage: velmor-host validate PLUGIN...\n\n"
+           "Checks each plug-in in a child process of its own, so a crash is reported:\n"
+           "  exports      exactly GetFilterPluginTable, InitializePlugin, UninitializePlugin\n"
+           "  descriptor   UTF-16 strings that decode, item and option lists that end,\n"
+           "               option values 0 to n-1, defaults within their ranges\n"
+           "  processing   rates 8000 to 192000 Hz, blocks of 0, 1, 2, 63, 441, 1470, 4096\n"
+           "               and 48000 samples, every item at its minimum, maximum, default and\n"
+           "               random values, two objects interleaved, frame jumps both ways:\n"
+           "               the result, the call order, finite and bounded output\n"
+           "Prints a table; exits with status 1 on any failure.\n";
+  if (command == "response")
+    return "usage: velmor-host response PLUGIN --svg OUT.svg [--set NAME=VALUE]... [--rate HZ]\n\n"
+           "Measures the magnitude response with steady sines at 240 log-spaced frequencies\n"
+           "from 20 Hz to 0.49 times the rate (default 44100 Hz) and writes an SVG plot, dB\n"
+           "against log frequency. The sines are small (-80 dBFS), so the distortion shows\n"
+           "its unclipped path. The measurements are also in the SVG's <metadata>.\n";
+  if (command == "signal")
+    return "usage: velmor-host signal OUT [--rate HZ] [--seconds S]\n\n"
+           "Writes the built-in stereo demo signal (default 8 seconds at 44100 Hz): a\n"
+           "chord, percussive hits and a sweep from 40 Hz to 16 kHz.\n";
+  return nullptr;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) {
+    std::fputs(kUsage, argc < 2 ? stderr : stdout);
+    return argc < 2 ? 2 : 0;
+  }
+  if (!std::strcmp(argv[1], "--version")) {
+    std::printf("velmor-host %s\n", VELMOR_VERSION_ASCII);
+    return 0;
+  }
+  const std::string command = argv[1];
+  const char* help = Help(command);
+  if (help == nullptr) {
+    std::fprintf(stderr, "velmor-host: unknown command '%s' (see velmor-host --help)\n", command.c_str());
+    return 2;
+  }
+  velmor::cli::Arguments args(argc, argv, 2);
+  if (args.HasHelp()) {
+    std::fputs(help, stdout);
+    return 0;
+  }
+  try {
+    if (command == "info") return velmor::cli::Info(args);
+    if (command == "render") return velmor::cli::Render(args);
+    if (command == "validate") return velmor::cli::Validate(args, argv[0]);
+    if (command == "response") return velmor::cli::Response(args);
+    return velmor::cli::Signal(args);
+  } catch (const velmor::cli::Failure& failure) {
+    std::fprintf(stderr, "velmor-host %s: %s\n", command.c_str(), failure.what());
+    return failure.status;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "velmor-host %s: %s\n", command.c_str(), e.what());
+    return 1;
+  }
+}

@@ -1,0 +1,139 @@
+// velmor-host info, render and signal.
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+
+#include "tools/cli.h"
+
+namespace velmor::cli {
+namespace {
+
+const char* KindName(host::ItemKind kind) {
+  switch (kind) {
+    case host::ItemKind::Track: return "track";
+    case host::ItemKind::Select: return "select";
+    default: return "unknown";
+  }
+}
+
+double Decibels(double linear) { return linear > 0 ? 20.0 * std::log10(linear) : -INFINITY; }
+
+struct Level {
+  double peak = 0, rms = 0;
+};
+
+Level Measure(const Audio& a) {
+  Level level;
+  double sum = 0;
+  for (size_t i = 0; i < a.frames(); ++i) {
+    for (float v : {a.left[i], a.right[i]}) {
+      level.peak = std::max(level.peak, static_cast<double>(std::fabs(v)));
+      sum += static_cast<double>(v) * v;
+    }
+  }
+  level.rms = a.frames() ? std::sqrt(sum / (2.0 * a.frames())) : 0.0;
+  return level;
+}
+
+void Progress(size_t done, size_t total) {
+  const int width = 40;
+  const int filled = total ? static_cast<int>(width * done / total) : width;
+  std::fprintf(stderr, "\r[%.*s%*s] %3d%%", filled, "########################################", width - filled, "",
+               total ? static_cast<int>(100 * done / total) : 100);
+  if (done == total) std::fputc('\n', stderr);
+}
+
+}  // namespace
+
+int Info(Arguments& args) {
+  const std::string path = args.Next("PLUGIN");
+  auto plugin = OpenPlugin(path);
+  const host::Description& d = plugin->description();
+  std::printf("name:        %s\nlabel:       %s\ninformation: %s\nflags:       %d\nitems:\n", d.name.c_str(),
+              d.label.c_str(), d.information.c_str(), d.flags);
+  for (size_t i = 0; i < d.items.size(); ++i) {
+    const host::ItemInfo& item = d.items[i];
+    std::printf("  %zu. %-6s %s  default %g", i + 1, KindName(item.kind), item.label.c_str(), item.defaultValue);
+    if (item.kind == host::ItemKind::Track)
+      std::printf("  range %g to %g  step %g\n", item.min, item.max, item.step);
+    else
+      std::printf("\n");
+    for (const auto& option : item.options) std::printf("       %d = %s\n", option.value, option.name.c_str());
+  }
+  return 0;
+}
+
+int Render(Arguments& args) {
+  std::vector<std::string> positional, settings;
+  double fps = 30.0;
+  int64_t id = 1;
+  int rateOverride = 0;
+  bool quiet = false, stats = false;
+  while (!args.Empty()) {
+    const std::string word = args.Next("argument");
+    if (word == "--set") settings.push_back(args.Next("NAME=VALUE after --set"));
+    else if (word == "--fps") fps = ParseNumber(args.Next("N after --fps"), "--fps");
+    else if (word == "--id") id = ParseInteger(args.Next("N after --id"), "--id");
+    else if (word == "--rate") rateOverride = static_cast<int>(ParseInteger(args.Next("HZ after --rate"), "--rate"));
+    else if (word == "--rate-as-is") rateOverride = 0;
+    else if (word == "--quiet") quiet = true;
+    else if (word == "--stats") stats = true;
+    else if (word.rfind("--", 0) == 0) throw UsageError("unknown option " + word);
+    else positional.push_back(word);
+  }
+  if (positional.size() != 3) throw UsageError("render takes PLUGIN IN OUT");
+  if (!(fps > 0) || !std::isfinite(fps)) throw UsageError("--fps must be above 0");
+
+  auto plugin = OpenPlugin(positional[0]);
+  for (const auto& s : settings) ApplySetting(*plugin, s);
+  const Audio input = ReadAudio(positional[1]);
+  Audio output = input;
+
+  host::BlockRequest request;
+  request.id = id;
+  request.sampleRate = rateOverride ? rateOverride : input.sampleRate;
+  const bool bar = !quiet && isatty(STDERR_FILENO);
+  const size_t total = output.frames();
+  const auto start = std::chrono::steady_clock::now();
+  // Frame b covers the samples from floor(b * rate / fps) up to the next
+  // frame's start, as the editor plays one object; the last block is shorter.
+  for (int64_t b = 0;; ++b) {
+    const auto begin = static_cast<size_t>(std::floor(static_cast<double>(b) * input.sampleRate / fps));
+    if (begin >= total) break;
+    const auto end = std::min(total, static_cast<size_t>(std::floor(static_cast<double>(b + 1) * input.sampleRate / fps)));
+    request.frame = static_cast<int32_t>(b);
+    auto result = plugin->Process(&output.left[begin], &output.right[begin], static_cast<int32_t>(end - begin), request);
+    if (!result.result) throw Failure("the plug-in failed on frame " + std::to_string(b));
+    if (bar && (b % 30 == 0 || end == total)) Progress(end, total);
+  }
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  WriteAudio(positional[2], output);
+  if (stats) {
+    const Level in = Measure(input), out = Measure(output);
+    const double duration = static_cast<double>(total) / input.sampleRate;
+    std::printf("stats: peak_in=%.2f rms_in=%.2f peak_out=%.2f rms_out=%.2f seconds=%.4f realtime=%.1f\n",
+                Decibels(in.peak), Decibels(in.rms), Decibels(out.peak), Decibels(out.rms), seconds,
+                seconds > 0 ? duration / seconds : INFINITY);
+  }
+  return 0;
+}
+
+int Signal(Arguments& args) {
+  const std::string out = args.Next("OUT");
+  int rate = 44100;
+  double seconds = 8.0;
+  while (!args.Empty()) {
+    const std::string word = args.Next("argument");
+    if (word == "--rate") rate = static_cast<int>(ParseInteger(args.Next("HZ after --rate"), "--rate"));
+    else if (word == "--seconds") seconds = ParseNumber(args.Next("S after --seconds"), "--seconds");
+    else throw UsageError("unknown option " + word);
+  }
+  if (rate < 8000 || rate > 384000) throw UsageError("--rate must be 8000 to 384000");
+  if (!(seconds > 0) || seconds > 3600) throw UsageError("--seconds must be above 0 and at most 3600");
+  WriteAudio(out, DemoSignal(rate, seconds));
+  return 0;
+}
+
+}  // namespace velmor::cli
