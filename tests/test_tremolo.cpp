@@ -92,5 +92,25 @@ TEST_F(Tremolo, PhaseStepIgnoresTheHostRate) {
   for (size_t i = 1; i < drops.size(); ++i) EXPECT_NEAR(static_cast<double>(drops[i] - drops[i - 1]), 14700.0, 5.0);  // not 16000
 }
 
+// A rate far outside the slider for one block (a phase step of infinity or
+// of many cycles) leaves the object working: from the next block on the gains
+// are finite and swing between 1 - depth and 1 again.
+TEST_F(Tremolo, AWildRateDoesNotBreakTheObject) {
+  for (double wild : {1e38, -1e38, 1e30, -50.0}) {
+    const int64_t id = static_cast<int64_t>(std::fabs(wild) > 1e20 ? std::log10(std::fabs(wild)) : 7) + (wild < 0);
+    plugin_->SetValue("周期", wild);
+    RunBlock(*plugin_, Stereo(1470, 1.0f, 1.0f), {.id = id});
+    plugin_->SetValue("周期", 30.0);
+    Stereo out = RunBlocks(*plugin_, Stereo(44100, 1.0f, 1.0f), 1470, {.id = id, .frame = 1});
+    float lo = 2, hi = -2;
+    for (size_t i = 1470; i < out.size(); ++i) {
+      ASSERT_TRUE(std::isfinite(out.left[i])) << wild;
+      lo = std::min(lo, out.left[i]), hi = std::max(hi, out.left[i]);
+    }
+    EXPECT_NEAR(lo, 0.7f, 0.01) << wild;
+    EXPECT_NEAR(hi, 1.0f, 0.01) << wild;
+  }
+}
+
 }  // namespace
 }  // namespace velmor::test

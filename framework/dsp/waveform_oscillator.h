@@ -52,6 +52,17 @@ inline float AdvancePhase(float phase, float phaseStep) {
   return P;
 }
 
+// A phase outside 0 to 2pi (left by a phase step far outside every slider, or
+// not a number) is brought back into that range; a phase inside it, which is
+// every phase that normal settings produce, is returned unchanged.
+inline float NormalisePhase(float phase) {
+  if (phase >= 0.0f && phase < kOscillatorTwoPi) return phase;
+  if (!std::isfinite(phase)) return 0.0f;
+  float wrapped = std::fmod(phase, kOscillatorTwoPi);
+  if (wrapped < 0.0f) wrapped = wrapped + kOscillatorTwoPi;
+  return wrapped >= 0.0f && wrapped < kOscillatorTwoPi ? wrapped : 0.0f;
+}
+
 // The smoothing update: the low-pass design at the block's rate; the history stays.
 template <class Oscillator>
 void UpdateSmoothing(Oscillator& osc, float cutoff, float sampleRate) {
@@ -77,7 +88,7 @@ struct OscillatorRunner {
 
   template <class Oscillator>
   explicit OscillatorRunner(const Oscillator& osc)
-      : phase(osc.phase), phaseStep(osc.phaseStep), smoother(osc.smoother) {}
+      : phase(NormalisePhase(osc.phase)), phaseStep(osc.phaseStep), smoother(osc.smoother) {}
 
   float Next() {
     phase = AdvancePhase(phase, phaseStep);
