@@ -16,7 +16,9 @@
 //                                    whose output was not finite
 //
 // A kernel has Process(float& ch0, float& ch1), called once per sample index
-// in increasing order, and Finish(), called once after the last sample.
+// in increasing order, and Finish(), called once after the last sample. A
+// kernel that works on the whole block at once (a wavefront through a chain
+// of stages) has Run(ch0, ch1, count) instead of Process.
 #pragma once
 
 #include <cstdint>
@@ -53,6 +55,9 @@ template <class Kernel>
 inline void RunKernel(Kernel& kernel, float* ch0, float* ch1, int32_t count) {
   if constexpr (IsVariant<Kernel>::value) {
     std::visit([&](auto& inner) { RunKernel(inner, ch0, ch1, count); }, kernel);
+  } else if constexpr (requires { kernel.Run(ch0, ch1, count); }) {
+    kernel.Run(ch0, ch1, count);
+    kernel.Finish();
   } else {
     for (int32_t i = 0; i < count; ++i) kernel.Process(ch0[i], ch1[i]);
     kernel.Finish();

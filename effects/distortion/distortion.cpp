@@ -1,8 +1,11 @@
 // VelmorDistortion: high-pass pre-filter, 800 Hz character band, drive, hard
 // clipper, low-pass tone filter and output level, in three types.
+#include <algorithm>
+
 #include "framework/block_frame.h"
 #include "framework/descriptor.h"
 #include "framework/dsp/biquad.h"
+#include "framework/dsp/biquad_lanes.h"
 
 namespace velmor {
 namespace {
@@ -70,39 +73,48 @@ struct DistortionEffect {
       ClearHistory((*map)[id]);
   }
 
-  // One channel's chain for the block.
-  struct Chain {
-    BiquadSection &preSection, &characterSection, &toneSection;
-    BiquadRunner pre, character, tone;
-
-    Chain(BiquadSection& p, BiquadSection& c, BiquadSection& t)
-        : preSection(p), characterSection(c), toneSection(t), pre(p), character(c), tone(t) {}
-
-    float Process(float x, float drive, float outputFactor) {
-      const float h = pre.Process(x);
-      const float p = character.Process(h);
-      const float d = p * drive;
-      const float k = d > 1.0f ? 1.0f : (d < -1.0f ? -1.0f : d);
-      const float y = tone.Process(k);
-      return (y * outputFactor) * kOutputScale;
-    }
-    void Store() {
-      pre.Store(preSection);
-      character.Store(characterSection);
-      tone.Store(toneSection);
-    }
-  };
-
+  // The three stages of both channels as a wavefront: at step t the
+  // pre-filter (lane 0) works on sample t, the character band (lane 1) on
+  // sample t - 1 and the tone filter (lane 2) on sample t - 2, whose input is
+  // the clipped, driven character output of the step before. Each stage takes
+  // its samples in order, so the outputs are those of the stage-by-stage chain
+  // bit for bit, and the clipper needs no branch. Lane 3 is idle.
   struct Kernel {
-    Chain left, right;
-    float drive, level;
-    void Process(float& s0, float& s1) {
-      s0 = left.Process(s0, drive, level);
-      s1 = right.Process(s1, drive, level);
+    BiquadSection* sections[2][4];
+    BiquadLanes chains[2];
+    Vec4 drive;
+    float level;
+
+    Kernel(BiquadSection* const (&left)[3], BiquadSection* const (&right)[3], float d, float v)
+        : sections{{left[0], left[1], left[2], nullptr}, {right[0], right[1], right[2], nullptr}},
+          chains{BiquadLanes(sections[0]), BiquadLanes(sections[1])}, drive(Splat(d)), level(v) {}
+
+    template <bool kAllBusy>
+    void Step(float* const (&channels)[2], int32_t t, int32_t n) {
+      for (int c = 0; c < 2; ++c) {
+        BiquadLanes& chain = chains[c];
+        const float x = t < n ? channels[c][t] : 0.0f;
+        const Vec4 in = Chain3(x, chain.y1, ClipUnit(chain.y1 * drive));
+        if constexpr (kAllBusy)
+          chain.Process(in);
+        else
+          chain.Process(in, WavefrontLanes(t, n, 0));
+        if (t >= 2) channels[c][t - 2] = (Lane<2>(chain.y1) * level) * kOutputScale;
+      }
     }
+
+    void Run(float* ch0, float* ch1, int32_t n) {
+      if (n <= 0) return;
+      float* const channels[2] = {ch0, ch1};
+      int32_t t = 0;
+      for (; t < std::min(2, n); ++t) Step<false>(channels, t, n);
+      for (; t < n; ++t) Step<true>(channels, t, n);
+      for (; t < n + 2; ++t) Step<false>(channels, t, n);
+    }
+
     void Finish() {
-      left.Store();
-      right.Store();
+      chains[0].Store(sections[0]);
+      chains[1].Store(sections[1]);
     }
   };
 
@@ -123,7 +135,9 @@ struct DistortionEffect {
     BiquadSection& toneR = FindOrCreate(m.toneRight, id);
     SetLowPassCoefficients(toneL, toneCorner, kQ, fs);
     SetLowPassCoefficients(toneR, toneCorner, kQ, fs);
-    return Kernel{Chain(preL, charL, toneL), Chain(preR, charR, toneR), type.drive, p.level};
+    BiquadSection* const left[3] = {&preL, &charL, &toneL};
+    BiquadSection* const right[3] = {&preR, &charR, &toneR};
+    return Kernel(left, right, type.drive, p.level);
   }
 };
 

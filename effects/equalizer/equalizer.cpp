@@ -1,8 +1,11 @@
 // VelmorEqualizer: eight peaking bands, an octave wide, at 100 Hz to 12800 Hz.
 // The bands are always designed for 44100 Hz, whatever the host's rate.
+#include <algorithm>
+
 #include "framework/block_frame.h"
 #include "framework/descriptor.h"
 #include "framework/dsp/biquad.h"
+#include "framework/dsp/biquad_lanes.h"
 
 namespace velmor {
 namespace {
@@ -72,35 +75,56 @@ struct EqualizerEffect {
       for (BiquadSection& band : s->bands) ClearHistory(band);
   }
 
-  // The chain of one channel with its quotients formed for the block.
-  struct Chain {
-    EqualizerState& state;
-    BiquadRunner bands[kBands];
-
-    explicit Chain(EqualizerState& s)
-        : state(s),
-          bands{BiquadRunner(s.bands[0]), BiquadRunner(s.bands[1]), BiquadRunner(s.bands[2]),
-                BiquadRunner(s.bands[3]), BiquadRunner(s.bands[4]), BiquadRunner(s.bands[5]),
-                BiquadRunner(s.bands[6]), BiquadRunner(s.bands[7])} {}
-
-    float Process(float x) {
-      for (BiquadRunner& band : bands) x = band.Process(x);
-      return x;
-    }
-    void Store() {
-      for (int k = 0; k < kBands; ++k) bands[k].Store(state.bands[k]);
-    }
-  };
-
+  // The eight bands of both channels as a wavefront: at step t band k works on
+  // sample t - k, so the eight bands of a step are independent and run four
+  // to a vector. Each band still takes its samples in order and its input is
+  // the previous band's output for the same sample, so every output is that of
+  // the band-by-band chain bit for bit. Bands 0-3 are `low`, 4-7 `high`.
   struct Kernel {
-    Chain left, right;
-    void Process(float& s0, float& s1) {
-      s0 = left.Process(s0);
-      s1 = right.Process(s1);
+    BiquadSection* lowSections[2][4];
+    BiquadSection* highSections[2][4];
+    BiquadLanes low[2], high[2];
+
+    Kernel(EqualizerState& l, EqualizerState& r)
+        : lowSections{{&l.bands[0], &l.bands[1], &l.bands[2], &l.bands[3]},
+                      {&r.bands[0], &r.bands[1], &r.bands[2], &r.bands[3]}},
+          highSections{{&l.bands[4], &l.bands[5], &l.bands[6], &l.bands[7]},
+                       {&r.bands[4], &r.bands[5], &r.bands[6], &r.bands[7]}},
+          low{BiquadLanes(lowSections[0]), BiquadLanes(lowSections[1])},
+          high{BiquadLanes(highSections[0]), BiquadLanes(highSections[1])} {}
+
+    template <bool kAllBusy>
+    void Step(float* const (&channels)[2], int32_t t, int32_t n) {
+      for (int c = 0; c < 2; ++c) {
+        const float x = t < n ? channels[c][t] : 0.0f;
+        const Vec4 lowIn = ShiftIn(x, low[c].y1);
+        const Vec4 highIn = ShiftInLast(low[c].y1, high[c].y1);
+        if constexpr (kAllBusy) {
+          low[c].Process(lowIn);
+          high[c].Process(highIn);
+        } else {
+          low[c].Process(lowIn, WavefrontLanes(t, n, 0));
+          high[c].Process(highIn, WavefrontLanes(t, n, 4));
+        }
+        if (t >= kBands - 1) channels[c][t - (kBands - 1)] = Lane<3>(high[c].y1);
+      }
     }
+
+    void Run(float* ch0, float* ch1, int32_t n) {
+      if (n <= 0) return;
+      float* const channels[2] = {ch0, ch1};
+      const int32_t fill = kBands - 1, steps = n + fill;
+      int32_t t = 0;
+      for (; t < std::min(fill, n); ++t) Step<false>(channels, t, n);
+      for (; t < n; ++t) Step<true>(channels, t, n);
+      for (; t < steps; ++t) Step<false>(channels, t, n);
+    }
+
     void Finish() {
-      left.Store();
-      right.Store();
+      for (int c = 0; c < 2; ++c) {
+        low[c].Store(lowSections[c]);
+        high[c].Store(highSections[c]);
+      }
     }
   };
 
@@ -109,7 +133,7 @@ struct EqualizerEffect {
     EqualizerState& r = m.right[block.id];
     UpdateEqualizerBands(l, p.gains);
     UpdateEqualizerBands(r, p.gains);
-    return Kernel{Chain(l), Chain(r)};
+    return Kernel(l, r);
   }
 };
 

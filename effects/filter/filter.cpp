@@ -3,6 +3,7 @@
 #include "framework/block_frame.h"
 #include "framework/descriptor.h"
 #include "framework/dsp/biquad.h"
+#include "framework/dsp/biquad_lanes.h"
 
 namespace velmor {
 namespace {
@@ -48,19 +49,19 @@ struct FilterEffect {
     ClearHistory(m.right[id]);
   }
 
+  // Both channels' sections side by side, channel 0 in lane 0.
   struct Kernel {
-    BiquadSection& leftSection;
-    BiquadSection& rightSection;
-    BiquadRunner left, right;
+    BiquadSection* sections[4];
+    BiquadLanes lanes;
+
+    Kernel(BiquadSection& l, BiquadSection& r) : sections{&l, &r, nullptr, nullptr}, lanes(sections) {}
 
     void Process(float& s0, float& s1) {
-      s0 = left.Process(s0);
-      s1 = right.Process(s1);
+      const Vec4 y = lanes.Process(Set(s0, s1, 0.0f, 0.0f));
+      s0 = Lane<0>(y);
+      s1 = Lane<1>(y);
     }
-    void Finish() {
-      left.Store(leftSection);
-      right.Store(rightSection);
-    }
+    void Finish() { lanes.Store(sections); }
   };
 
   static Kernel BeginBlock(Maps& m, const BlockInfo& block, const Parameters& p) {
@@ -72,7 +73,7 @@ struct FilterEffect {
       else
         SetHighPassCoefficients(*s, p.cutoff, p.q, block.sampleRate);
     }
-    return Kernel{l, r, BiquadRunner(l), BiquadRunner(r)};
+    return Kernel(l, r);
   }
 };
 
