@@ -76,42 +76,32 @@ struct Taps {
   float left, right;
 };
 
-// One sample frame: reads both taps, writes the rings as the mode says and
-// moves all four indices on. An unknown mode returns silence and changes nothing.
-inline Taps ProcessDelaySample(DelayState& s, float xL, float xR) {
-  const float yL = s.left.samples[s.left.readIndex];
-  const float yR = s.right.samples[s.right.readIndex];
-  Taps taps;
+// One sample frame in mode kMode (0 normal, 1 and 2 ping-pong): reads both
+// taps at `read`, writes both rings at `write`. The two rings' indices always
+// move in step, so one pair serves both. The caller moves the indices on.
+template <int kMode>
+inline Taps ProcessDelaySample(DelayState& s, int32_t read, int32_t write, float xL, float xR) {
+  const float yL = s.left.samples[read];
+  const float yR = s.right.samples[read];
   // The ping-pong feed: mono sum in single, halved in double; the feedback
   // product in single, widened; one rounding after the double sum.
   auto pingPong = [&](float y) {
     const double m = static_cast<double>(xL + xR) * 0.5;
     return static_cast<float>(static_cast<double>(y * s.feedback) + m);
   };
-  switch (s.mode) {
-    case 0:
-      s.left.samples[s.left.writeIndex] = yR * s.feedback + xL;
-      s.right.samples[s.right.writeIndex] = yL * s.feedback + xR;
-      taps = {yR, yL};
-      break;
-    case 1:
-      s.left.samples[s.left.writeIndex] = yR;
-      s.right.samples[s.right.writeIndex] = pingPong(yL);
-      taps = {yL, yR};
-      break;
-    case 2:
-      s.left.samples[s.left.writeIndex] = pingPong(yR);
-      s.right.samples[s.right.writeIndex] = yL;
-      taps = {yL, yR};
-      break;
-    default:
-      return {0.0f, 0.0f};
+  if constexpr (kMode == 0) {
+    s.left.samples[write] = yR * s.feedback + xL;
+    s.right.samples[write] = yL * s.feedback + xR;
+    return {yR, yL};
+  } else if constexpr (kMode == 1) {
+    s.left.samples[write] = yR;
+    s.right.samples[write] = pingPong(yL);
+    return {yL, yR};
+  } else {
+    s.left.samples[write] = pingPong(yR);
+    s.right.samples[write] = yL;
+    return {yL, yR};
   }
-  s.left.readIndex = NextSlot(s.left.readIndex);
-  s.left.writeIndex = NextSlot(s.left.writeIndex);
-  s.right.readIndex = NextSlot(s.right.readIndex);
-  s.right.writeIndex = NextSlot(s.right.writeIndex);
-  return taps;
 }
 
 const SelectOption kTypes[] = {
@@ -151,21 +141,50 @@ struct DelayEffect {
   static void ClearLines(Maps& m, int64_t id) { ClearRings(m.states[id]); }
   static void ClearObject(Maps& m, int64_t id) { ClearRings(m.states[id]); }
 
+  // The block's samples in one mode, indices held in locals.
+  template <int kMode>
   struct Kernel {
     DelayState& state;
     float dry, wet;
+    int32_t read, write;
+
+    Kernel(DelayState& s, float d, float w)
+        : state(s), dry(d), wet(w), read(s.left.readIndex), write(s.left.writeIndex) {}
+
     void Process(float& s0, float& s1) {
-      const Taps taps = ProcessDelaySample(state, s0, s1);
+      const Taps taps = ProcessDelaySample<kMode>(state, read, write, s0, s1);
+      read = NextSlot(read);
+      write = NextSlot(write);
       s0 = dry * s0 + taps.left * wet;
       s1 = dry * s1 + taps.right * wet;
+    }
+    void Finish() {
+      state.left.readIndex = state.right.readIndex = read;
+      state.left.writeIndex = state.right.writeIndex = write;
+    }
+  };
+
+  // A mode outside 0 to 2: both taps are 0 and the state does not move.
+  struct Silent {
+    float dry, wet;
+    void Process(float& s0, float& s1) {
+      s0 = dry * s0 + 0.0f * wet;
+      s1 = dry * s1 + 0.0f * wet;
     }
     void Finish() {}
   };
 
-  static Kernel BeginBlock(Maps& m, const BlockInfo& block, const Parameters& p) {
+  using Kernels = std::variant<Kernel<0>, Kernel<1>, Kernel<2>, Silent>;
+
+  static Kernels BeginBlock(Maps& m, const BlockInfo& block, const Parameters& p) {
     DelayState& state = m.states[block.id];
     ConfigureDelay(state, p.delayTime, p.feedback, p.mode, block.sampleRate);
-    return Kernel{state, p.dry, p.wet};
+    switch (state.mode) {
+      case 0: return Kernel<0>(state, p.dry, p.wet);
+      case 1: return Kernel<1>(state, p.dry, p.wet);
+      case 2: return Kernel<2>(state, p.dry, p.wet);
+      default: return Silent{p.dry, p.wet};
+    }
   }
 };
 

@@ -38,9 +38,17 @@ void ClearRings(PitchShifterState& s) {
   std::fill(std::begin(s.right.samples), std::end(s.right.samples), 0.0f);
 }
 
+// A slot number as the non-negative residue modulo 3000. Every offset the
+// slider can produce keeps the sum within one ring length either way; the
+// remainder serves the rest.
 inline int32_t Slot(int32_t index) {
-  const int32_t r = index % kRingLength;
-  return r < 0 ? r + kRingLength : r;
+  if (index < -kRingLength || index >= 2 * kRingLength) {
+    const int32_t r = index % kRingLength;
+    return r < 0 ? r + kRingLength : r;
+  }
+  index += index < 0 ? kRingLength : 0;
+  index -= index >= kRingLength ? kRingLength : 0;
+  return index;
 }
 
 // A head's two taps and weights; both rings share them, since their indices
@@ -67,33 +75,52 @@ struct Shifted {
   float left, right;
 };
 
-inline Shifted ProcessPitchShiftSample(PitchShifterState& s, float x0, float x1) {
-  const Head a(s.offsetA, s.left.readIndex);
-  const Head b(s.offsetB, s.left.readIndex);
+// The shifter's moving parts, held in locals for a block: the rings' shared
+// indices, both heads and the crossfade. Load from and Store to the state.
+struct ShifterHeads {
+  int32_t readIndex, writeIndex;
+  double offsetA, offsetB;
+  float fade, drift;
+
+  explicit ShifterHeads(const PitchShifterState& s)
+      : readIndex(s.left.readIndex), writeIndex(s.left.writeIndex), offsetA(s.offsetA),
+        offsetB(s.offsetB), fade(s.fade), drift(s.drift) {}
+
+  void Store(PitchShifterState& s) const {
+    s.left.readIndex = s.right.readIndex = readIndex;
+    s.left.writeIndex = s.right.writeIndex = writeIndex;
+    s.offsetA = offsetA;
+    s.offsetB = offsetB;
+    s.fade = fade;
+  }
+};
+
+// One sample frame: both heads read, the inputs are written, the indices
+// move on, and the main head either plays alone or crossfades to the second.
+inline Shifted ProcessPitchShiftSample(PitchShifterState& s, ShifterHeads& h, float x0, float x1) {
+  const Head a(h.offsetA, h.readIndex);
+  const Head b(h.offsetB, h.readIndex);
   const float headA0 = a.Read(s.left), headA1 = a.Read(s.right);
   const float headB0 = b.Read(s.left), headB1 = b.Read(s.right);
-  s.left.samples[s.left.writeIndex] = x0;
-  s.right.samples[s.right.writeIndex] = x1;
-  for (ShiftRing* ring : {&s.left, &s.right}) {
-    ring->readIndex = ring->readIndex + 1 == kRingLength ? 0 : ring->readIndex + 1;
-    ring->writeIndex = ring->writeIndex + 1 == kRingLength ? 0 : ring->writeIndex + 1;
-  }
-  const double drift = s.drift;
-  if (std::fabs(s.offsetA) > kCrossfadeStart) {
-    const Shifted out{s.fade * headB0 + (1.0f - s.fade) * headA0,
-                      s.fade * headB1 + (1.0f - s.fade) * headA1};
-    s.fade = s.fade + kFadeStep;
-    if (s.fade > 1.0f) {
-      s.offsetA = s.offsetB;
-      s.fade = 0.0f;
+  s.left.samples[h.writeIndex] = x0;
+  s.right.samples[h.writeIndex] = x1;
+  h.readIndex = h.readIndex + 1 == kRingLength ? 0 : h.readIndex + 1;
+  h.writeIndex = h.writeIndex + 1 == kRingLength ? 0 : h.writeIndex + 1;
+  const double drift = h.drift;
+  if (std::fabs(h.offsetA) > kCrossfadeStart) {
+    const Shifted out{h.fade * headB0 + (1.0f - h.fade) * headA0, h.fade * headB1 + (1.0f - h.fade) * headA1};
+    h.fade = h.fade + kFadeStep;
+    if (h.fade > 1.0f) {
+      h.offsetA = h.offsetB;
+      h.fade = 0.0f;
     }
-    s.offsetB = s.offsetB + drift;
-    s.offsetA = s.offsetA + drift;
+    h.offsetB = h.offsetB + drift;
+    h.offsetA = h.offsetA + drift;
     return out;
   }
-  s.fade = 0.0f;
-  s.offsetB = drift;
-  s.offsetA = s.offsetA + drift;
+  h.fade = 0.0f;
+  h.offsetB = drift;
+  h.offsetA = h.offsetA + drift;
   return {headA0, headA1};
 }
 
@@ -132,19 +159,20 @@ struct PitchShifterEffect {
 
   struct Kernel {
     PitchShifterState& state;
+    ShifterHeads heads;
     float dry, wet;
     void Process(float& s0, float& s1) {
-      const Shifted shifted = ProcessPitchShiftSample(state, s0, s1);
+      const Shifted shifted = ProcessPitchShiftSample(state, heads, s0, s1);
       s0 = dry * s0 + wet * shifted.left;
       s1 = dry * s1 + wet * shifted.right;
     }
-    void Finish() {}
+    void Finish() { heads.Store(state); }
   };
 
   static Kernel BeginBlock(Maps& m, const BlockInfo& block, const Parameters& p) {
     PitchShifterState& state = m.states[block.id];
     state.drift = DriftFor(p.pitch);
-    return Kernel{state, p.dry, p.wet};
+    return Kernel{state, ShifterHeads(state), p.dry, p.wet};
   }
 };
 
