@@ -11,6 +11,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -51,7 +52,9 @@ velmor::host::Plugin& Load(const std::string& name) {
   auto& slot = plugins[name];
   if (!slot) {
     std::string error;
-    slot = velmor::host::Plugin::Load(velmor::host::PluginPath(velmor::test::kPluginDir, name), &error);
+    // VELMOR_PLUGIN_DIR measures plug-ins from another build (before and after).
+    const char* dir = std::getenv("VELMOR_PLUGIN_DIR");
+    slot = velmor::host::Plugin::Load(velmor::host::PluginPath(dir ? dir : velmor::test::kPluginDir, name), &error);
     if (!slot) std::abort();
   }
   slot->ResetValues();
@@ -145,12 +148,11 @@ void BlockCost(benchmark::State& state, std::string name) {
 }
 
 void Shape(benchmark::State& state, std::string name, int mode, int shape) {
-  name += std::to_string(mode * 10 + shape);
   auto& plugin = Load(name);
   plugin.SetValue("タイプ", mode);
   plugin.SetValue("波形タイプ", shape);
   const auto l = NoiseSignal(kBlock * 64, 7), r = NoiseSignal(kBlock * 64, 8);
-  Drive(state, plugin, l, r, 1, kBlock, Ids(__func__ + name));
+  Drive(state, plugin, l, r, 1, kBlock, Ids(__func__ + name + std::to_string(mode * 10 + shape)));
 }
 
 const int registered = [] {
