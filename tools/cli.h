@@ -62,7 +62,43 @@ struct Audio {
   size_t frames() const { return left.size(); }
 };
 
-Audio ReadAudio(const std::string& path);                    // mono becomes two channels
+// An audio file read a block at a time; mono files give two equal channels.
+class AudioReader {
+ public:
+  explicit AudioReader(const std::string& path);
+  ~AudioReader();
+  AudioReader(const AudioReader&) = delete;
+  AudioReader& operator=(const AudioReader&) = delete;
+  int sampleRate() const { return rate_; }
+  int64_t frames() const { return frames_; }
+  // Reads up to n frames into left and right; returns the number read.
+  size_t Read(float* left, float* right, size_t n);
+
+ private:
+  void* file_ = nullptr;
+  int rate_ = 0, channels_ = 0;
+  int64_t frames_ = 0;
+  std::vector<float> interleaved_;
+};
+
+// A stereo audio file written a block at a time, its format from the
+// extension. It appears under its name only when Commit() succeeds.
+class AudioWriter {
+ public:
+  AudioWriter(const std::string& path, int sampleRate);
+  ~AudioWriter();
+  AudioWriter(const AudioWriter&) = delete;
+  AudioWriter& operator=(const AudioWriter&) = delete;
+  void Write(const float* left, const float* right, size_t n);
+  void Commit();
+
+ private:
+  std::string path_, temporary_;
+  void* file_ = nullptr;
+  bool committed_ = false;
+  std::vector<float> interleaved_;
+};
+
 void WriteAudio(const std::string& path, const Audio& audio);  // format from the extension
 
 // Writes `text` to `path` through a temporary file, so that a failed command

@@ -119,7 +119,7 @@ std::string ApplySetting(host::Plugin& plugin, const std::string& assignment) {
   return item.label + "=" + value;
 }
 
-Audio ReadAudio(const std::string& path) {
+AudioReader::AudioReader(const std::string& path) {
   SF_INFO info{};
   SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
   if (file == nullptr) throw Failure("cannot read " + path + ": " + sf_strerror(nullptr));
@@ -128,37 +128,68 @@ Audio ReadAudio(const std::string& path) {
     throw Failure(path + " has " + std::to_string(info.channels) +
                   " channels; only mono and stereo files can be rendered");
   }
-  std::vector<float> interleaved(static_cast<size_t>(info.frames) * static_cast<size_t>(info.channels));
-  const sf_count_t got = sf_readf_float(file, interleaved.data(), info.frames);
-  sf_close(file);
-  Audio audio;
-  audio.sampleRate = info.samplerate;
-  audio.left.resize(static_cast<size_t>(got));
-  audio.right.resize(static_cast<size_t>(got));
-  for (sf_count_t i = 0; i < got; ++i) {
-    audio.left[i] = interleaved[static_cast<size_t>(i * info.channels)];
-    audio.right[i] = interleaved[static_cast<size_t>(i * info.channels + info.channels - 1)];
+  file_ = file;
+  rate_ = info.samplerate;
+  channels_ = info.channels;
+  frames_ = info.frames;
+}
+
+AudioReader::~AudioReader() {
+  if (file_) sf_close(static_cast<SNDFILE*>(file_));
+}
+
+size_t AudioReader::Read(float* left, float* right, size_t n) {
+  interleaved_.resize(n * static_cast<size_t>(channels_));
+  const sf_count_t got = sf_readf_float(static_cast<SNDFILE*>(file_), interleaved_.data(), static_cast<sf_count_t>(n));
+  const size_t frames = got > 0 ? static_cast<size_t>(got) : 0;
+  const size_t c = static_cast<size_t>(channels_);
+  for (size_t i = 0; i < frames; ++i) {
+    left[i] = interleaved_[i * c];
+    right[i] = interleaved_[i * c + c - 1];
   }
-  return audio;
+  return frames;
+}
+
+AudioWriter::AudioWriter(const std::string& path, int sampleRate)
+    : path_(path), temporary_(path + ".part-" + std::to_string(getpid())) {
+  SF_INFO info{};
+  info.samplerate = sampleRate;
+  info.channels = 2;
+  info.format = FormatFor(path);
+  if (!sf_format_check(&info))
+    throw Failure("cannot write " + path + " at " + std::to_string(sampleRate) + " Hz in that format");
+  file_ = sf_open(temporary_.c_str(), SFM_WRITE, &info);
+  if (file_ == nullptr) throw Failure("cannot write " + path + ": " + sf_strerror(nullptr));
+}
+
+AudioWriter::~AudioWriter() {
+  if (file_) sf_close(static_cast<SNDFILE*>(file_));
+  if (!committed_) std::remove(temporary_.c_str());
+}
+
+void AudioWriter::Write(const float* left, const float* right, size_t n) {
+  interleaved_.resize(2 * n);
+  for (size_t i = 0; i < n; ++i) {
+    interleaved_[2 * i] = left[i];
+    interleaved_[2 * i + 1] = right[i];
+  }
+  if (sf_writef_float(static_cast<SNDFILE*>(file_), interleaved_.data(), static_cast<sf_count_t>(n)) !=
+      static_cast<sf_count_t>(n))
+    throw Failure("cannot write " + path_ + ": " + sf_strerror(static_cast<SNDFILE*>(file_)));
+}
+
+void AudioWriter::Commit() {
+  const int closed = sf_close(static_cast<SNDFILE*>(file_));
+  file_ = nullptr;
+  if (closed != 0) throw Failure("cannot write " + path_);
+  if (std::rename(temporary_.c_str(), path_.c_str()) != 0)
+    throw Failure("cannot write " + path_ + ": " + std::strerror(errno));
+  committed_ = true;
 }
 
 void WriteAudio(const std::string& path, const Audio& audio) {
-  SF_INFO info{};
-  info.samplerate = audio.sampleRate;
-  info.channels = 2;
-  info.format = FormatFor(path);
-  if (!sf_format_check(&info)) throw Failure("cannot write " + path + " at " + std::to_string(audio.sampleRate) + " Hz in that format");
-  TemporaryFile out(path);
-  SNDFILE* file = sf_open(out.path().c_str(), SFM_WRITE, &info);
-  if (file == nullptr) throw Failure("cannot write " + path + ": " + sf_strerror(nullptr));
-  std::vector<float> interleaved(audio.frames() * 2);
-  for (size_t i = 0; i < audio.frames(); ++i) {
-    interleaved[2 * i] = audio.left[i];
-    interleaved[2 * i + 1] = audio.right[i];
-  }
-  const sf_count_t wrote = sf_writef_float(file, interleaved.data(), static_cast<sf_count_t>(audio.frames()));
-  const int closed = sf_close(file);
-  if (wrote != static_cast<sf_count_t>(audio.frames()) || closed != 0) throw Failure("cannot write " + path);
+  AudioWriter out(path, audio.sampleRate);
+  out.Write(audio.left.data(), audio.right.data(), audio.frames());
   out.Commit();
 }
 

@@ -24,19 +24,6 @@ struct Level {
   double peak = 0, rms = 0;
 };
 
-Level Measure(const Audio& a) {
-  Level level;
-  double sum = 0;
-  for (size_t i = 0; i < a.frames(); ++i) {
-    for (float v : {a.left[i], a.right[i]}) {
-      level.peak = std::max(level.peak, static_cast<double>(std::fabs(v)));
-      sum += static_cast<double>(v) * v;
-    }
-  }
-  level.rms = a.frames() ? std::sqrt(sum / (2.0 * a.frames())) : 0.0;
-  return level;
-}
-
 void Progress(size_t done, size_t total) {
   const int width = 40;
   const int filled = total ? static_cast<int>(width * done / total) : width;
@@ -88,31 +75,52 @@ int Render(Arguments& args) {
 
   auto plugin = OpenPlugin(positional[0]);
   for (const auto& s : settings) ApplySetting(*plugin, s);
-  const Audio input = ReadAudio(positional[1]);
-  Audio output = input;
+  AudioReader input(positional[1]);
+  AudioWriter output(positional[2], input.sampleRate());
 
   host::BlockRequest request;
   request.id = id;
-  request.sampleRate = rateOverride ? rateOverride : input.sampleRate;
+  request.sampleRate = rateOverride ? rateOverride : input.sampleRate();
   const bool bar = !quiet && isatty(STDERR_FILENO);
-  const size_t total = output.frames();
-  const auto start = std::chrono::steady_clock::now();
+  const auto total = static_cast<size_t>(std::max<int64_t>(input.frames(), 0));
+  const double rate = input.sampleRate();
+  Level in, out;
+  double inSum = 0, outSum = 0;
+  auto measure = [](const std::vector<float>& x, size_t n, Level& level, double& sum) {
+    for (size_t i = 0; i < n; ++i) {
+      level.peak = std::max(level.peak, static_cast<double>(std::fabs(x[i])));
+      sum += static_cast<double>(x[i]) * x[i];
+    }
+  };
+  std::vector<float> left, right;
+  double seconds = 0;
+  size_t done = 0;
   // Frame b covers the samples from floor(b * rate / fps) up to the next
   // frame's start, as the editor plays one object; the last block is shorter.
-  for (int64_t b = 0;; ++b) {
-    const auto begin = static_cast<size_t>(std::floor(static_cast<double>(b) * input.sampleRate / fps));
-    if (begin >= total) break;
-    const auto end = std::min(total, static_cast<size_t>(std::floor(static_cast<double>(b + 1) * input.sampleRate / fps)));
+  for (int64_t b = 0; done < total; ++b) {
+    const auto end = std::min(total, static_cast<size_t>(std::floor(static_cast<double>(b + 1) * rate / fps)));
+    if (end <= done) continue;
+    const size_t n = end - done;
+    left.resize(n);
+    right.resize(n);
+    const size_t got = input.Read(left.data(), right.data(), n);
+    if (got == 0) break;
+    if (stats) measure(left, got, in, inSum), measure(right, got, in, inSum);
     request.frame = static_cast<int32_t>(b);
-    auto result = plugin->Process(&output.left[begin], &output.right[begin], static_cast<int32_t>(end - begin), request);
+    const auto start = std::chrono::steady_clock::now();
+    auto result = plugin->Process(left.data(), right.data(), static_cast<int32_t>(got), request);
+    seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (!result.result) throw Failure("the plug-in failed on frame " + std::to_string(b));
-    if (bar && (b % 30 == 0 || end == total)) Progress(end, total);
+    if (stats) measure(left, got, out, outSum), measure(right, got, out, outSum);
+    output.Write(left.data(), right.data(), got);
+    done += got;
+    if (bar && (b % 30 == 0 || done == total)) Progress(done, total);
   }
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  WriteAudio(positional[2], output);
+  output.Commit();
   if (stats) {
-    const Level in = Measure(input), out = Measure(output);
-    const double duration = static_cast<double>(total) / input.sampleRate;
+    in.rms = done ? std::sqrt(inSum / (2.0 * done)) : 0.0;
+    out.rms = done ? std::sqrt(outSum / (2.0 * done)) : 0.0;
+    const double duration = static_cast<double>(done) / rate;
     std::printf("stats: peak_in=%.2f rms_in=%.2f peak_out=%.2f rms_out=%.2f seconds=%.4f realtime=%.1f\n",
                 Decibels(in.peak), Decibels(in.rms), Decibels(out.peak), Decibels(out.rms), seconds,
                 seconds > 0 ? duration / seconds : INFINITY);
