@@ -5,6 +5,7 @@
 
 #include "framework/block_frame.h"
 #include "framework/descriptor.h"
+#include "framework/dsp/ring_index.h"
 
 namespace velmor {
 namespace {
@@ -70,7 +71,7 @@ void ConfigureDelay(DelayState& state, float delayTime, float feedbackRequest, i
   }
 }
 
-inline int32_t NextSlot(int32_t index) { return index + 1 == kRingLength ? 0 : index + 1; }
+inline int32_t NextSlot(int32_t index) { return NextIndex<kRingLength>(index); }
 
 struct Taps {
   float left, right;

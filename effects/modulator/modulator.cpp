@@ -5,6 +5,7 @@
 
 #include "framework/block_frame.h"
 #include "framework/descriptor.h"
+#include "framework/dsp/ring_index.h"
 #include "framework/dsp/waveform_oscillator.h"
 
 namespace velmor {
@@ -62,10 +63,7 @@ void PrepareOscillator(Record& r, int32_t shape, float depth, float frequency, f
   r.lastSampleRate = sampleRate;
 }
 
-inline int32_t LineSlot(int32_t index) {
-  const int32_t r = index % kLineLength;
-  return r < 0 ? r + kLineLength : r;
-}
+inline int32_t LineSlot(int32_t index) { return WrapIndex<kLineLength>(index); }
 
 const SelectOption kModes[] = {{u"リングモジュレーター", 0}, {u"FMモジュレーター", 1}, {nullptr, 0}};
 const SelectOption kShapes[] = {
@@ -153,8 +151,8 @@ struct ModulatorEffect {
       const float yR = (1.0f - w) * state.right.samples[i0] + w * state.right.samples[i1];
       state.left.samples[writeIndex] = s0;
       state.right.samples[writeIndex] = s1;
-      readIndex = readIndex + 1 == kLineLength ? 0 : readIndex + 1;
-      writeIndex = writeIndex + 1 == kLineLength ? 0 : writeIndex + 1;
+      readIndex = NextIndex<kLineLength>(readIndex);
+      writeIndex = NextIndex<kLineLength>(writeIndex);
       s0 = yL;
       s1 = yR;
     }

@@ -6,6 +6,7 @@
 
 #include "framework/block_frame.h"
 #include "framework/descriptor.h"
+#include "framework/dsp/ring_index.h"
 
 namespace velmor {
 namespace {
@@ -38,18 +39,7 @@ void ClearRings(PitchShifterState& s) {
   std::fill(std::begin(s.right.samples), std::end(s.right.samples), 0.0f);
 }
 
-// A slot number as the non-negative residue modulo 3000. Every offset the
-// slider can produce keeps the sum within one ring length either way; the
-// remainder serves the rest.
-inline int32_t Slot(int32_t index) {
-  if (index < -kRingLength || index >= 2 * kRingLength) {
-    const int32_t r = index % kRingLength;
-    return r < 0 ? r + kRingLength : r;
-  }
-  index += index < 0 ? kRingLength : 0;
-  index -= index >= kRingLength ? kRingLength : 0;
-  return index;
-}
+inline int32_t Slot(int32_t index) { return WrapIndex<kRingLength>(index); }
 
 // A head's two taps and weights; both rings share them, since their indices
 // always move together.
@@ -104,8 +94,8 @@ inline Shifted ProcessPitchShiftSample(PitchShifterState& s, ShifterHeads& h, fl
   const float headB0 = b.Read(s.left), headB1 = b.Read(s.right);
   s.left.samples[h.writeIndex] = x0;
   s.right.samples[h.writeIndex] = x1;
-  h.readIndex = h.readIndex + 1 == kRingLength ? 0 : h.readIndex + 1;
-  h.writeIndex = h.writeIndex + 1 == kRingLength ? 0 : h.writeIndex + 1;
+  h.readIndex = NextIndex<kRingLength>(h.readIndex);
+  h.writeIndex = NextIndex<kRingLength>(h.writeIndex);
   const double drift = h.drift;
   if (std::fabs(h.offsetA) > kCrossfadeStart) {
     const Shifted out{h.fade * headB0 + (1.0f - h.fade) * headA0, h.fade * headB1 + (1.0f - h.fade) * headA1};
