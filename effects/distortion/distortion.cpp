@@ -73,12 +73,17 @@ struct DistortionEffect {
       ClearHistory((*map)[id]);
   }
 
-  // The three stages of both channels as a wavefront: at step t the
-  // pre-filter (lane 0) works on sample t, the character band (lane 1) on
-  // sample t - 1 and the tone filter (lane 2) on sample t - 2, whose input is
-  // the clipped, driven character output of the step before. Each stage takes
-  // its samples in order, so the outputs are those of the stage-by-stage chain
-  // bit for bit, and the clipper needs no branch. Lane 3 is idle.
+  // The three stages of both channels as a wavefront, two samples apart: at
+  // step t the pre-filter (lane 0) works on sample t, the character band
+  // (lane 1) on sample t - 2 and the tone filter (lane 2) on sample t - 4,
+  // whose input is the clipped, driven character output. Each stage's input
+  // was made two steps earlier (its upstream stage's y2, or its y1 once the
+  // upstream stage has run out of samples), so no step waits for the one
+  // before. Each stage takes its samples in order: the outputs are those of
+  // the stage-by-stage chain bit for bit, and the clipper needs no branch.
+  // Lane 3 is idle.
+  static constexpr int32_t kSkew = 2, kLag = 2 * kSkew;
+
   struct Kernel {
     BiquadSection* sections[2][4];
     BiquadLanes chains[2];
@@ -94,12 +99,15 @@ struct DistortionEffect {
       for (int c = 0; c < 2; ++c) {
         BiquadLanes& chain = chains[c];
         const float x = t < n ? channels[c][t] : 0.0f;
-        const Vec4 in = Chain3(x, chain.y1, ClipUnit(chain.y1 * drive));
-        if constexpr (kAllBusy)
-          chain.Process(in);
-        else
-          chain.Process(in, WavefrontLanes(t, n, 0));
-        if (t >= 2) channels[c][t - 2] = (Lane<2>(chain.y1) * level) * kOutputScale;
+        if constexpr (kAllBusy) {
+          chain.Process(Chain3(x, chain.y2, ClipUnit(chain.y2 * drive)));
+        } else {
+          // An upstream stage that took no sample at the last step still
+          // holds the output wanted now in y1.
+          const Vec4 made = Select(WavefrontLanes(t - 1, n, 0, kSkew), chain.y2, chain.y1);
+          chain.Process(Chain3(x, made, ClipUnit(made * drive)), WavefrontLanes(t, n, 0, kSkew));
+        }
+        if (t >= kLag) channels[c][t - kLag] = (Lane<2>(chain.y1) * level) * kOutputScale;
       }
     }
 
@@ -107,9 +115,9 @@ struct DistortionEffect {
       if (n <= 0) return;
       float* const channels[2] = {ch0, ch1};
       int32_t t = 0;
-      for (; t < std::min(2, n); ++t) Step<false>(channels, t, n);
+      for (; t < std::min(kLag + 1, n); ++t) Step<false>(channels, t, n);
       for (; t < n; ++t) Step<true>(channels, t, n);
-      for (; t < n + 2; ++t) Step<false>(channels, t, n);
+      for (; t < n + kLag; ++t) Step<false>(channels, t, n);
     }
 
     void Finish() {

@@ -59,10 +59,10 @@ struct BiquadLanes {
   }
 };
 
-// Which lanes of a wavefront of `stages` are busy at step t of a block of n
-// samples: stage k works on sample t - k.
-inline Mask4 WavefrontLanes(int32_t t, int32_t n, int32_t firstStage) {
-  auto busy = [&](int32_t k) { return t - k >= 0 && t - k < n; };
+// Which lanes of a wavefront are busy at step t of a block of n samples:
+// stage k works on sample t - skew * k. Lane i holds stage firstStage + i.
+inline Mask4 WavefrontLanes(int32_t t, int32_t n, int32_t firstStage, int32_t skew = 1) {
+  auto busy = [&](int32_t k) { return t - skew * k >= 0 && t - skew * k < n; };
   return MaskOf(busy(firstStage), busy(firstStage + 1), busy(firstStage + 2), busy(firstStage + 3));
 }
 
