@@ -66,12 +66,9 @@ void PrepareOscillator(Record& r, int32_t shape, float depth, float frequency, f
 inline int32_t LineSlot(int32_t index) { return WrapIndex<kLineLength>(index); }
 
 const SelectOption kModes[] = {{u"リングモジュレーター", 0}, {u"FMモジュレーター", 1}, {nullptr, 0}};
-const SelectOption kShapes[] = {
-    {u"SIN波", 0}, {u"三角波", 1}, {u"矩形波", 2}, {u"のこぎり波(Up)", 3}, {u"のこぎり波(Down)", 4}, {nullptr, 0},
-};
 
 SelectItem gMode = MakeSelect(u"タイプ", 0, kModes);
-SelectItem gShape = MakeSelect(u"波形タイプ", 0, kShapes);
+SelectItem gShape = MakeSelect(u"波形タイプ", 0, kWaveShapeOptions);
 Track gPeriod = MakeTrack(u"周期", 800.0, 50.0, 6000.0, 0.01);
 Track gDepth = MakeTrack(u"深さ", 0.3, 0.0, 1.0, 0.01);
 

@@ -21,12 +21,9 @@ struct TremoloState {
 };
 
 const SelectOption kModes[] = {{u"トレモロ", 0}, {u"パンナー", 1}, {nullptr, 0}};
-const SelectOption kShapes[] = {
-    {u"SIN波", 0}, {u"三角波", 1}, {u"矩形波", 2}, {u"のこぎり波(Up)", 3}, {u"のこぎり波(Down)", 4}, {nullptr, 0},
-};
 
 SelectItem gMode = MakeSelect(u"タイプ", 0, kModes);
-SelectItem gShape = MakeSelect(u"波形タイプ", 0, kShapes);
+SelectItem gShape = MakeSelect(u"波形タイプ", 0, kWaveShapeOptions);
 Track gRate = MakeTrack(u"周期", 3.0, 0.1, 30.0, 0.01);
 Track gDepth = MakeTrack(u"深さ", 0.3, 0.0, 1.0, 0.01);
 

@@ -12,10 +12,17 @@
 #include <variant>
 
 #include "framework/dsp/biquad.h"
+#include "framework/host_abi.h"
 
 namespace velmor {
 
 enum class WaveShape : int32_t { Sine = 0, Triangle = 1, Square = 2, SawUp = 3, SawDown = 4 };
+
+// The option list of the "波形タイプ" item, the same in every plug-in that
+// carries the oscillator: option value = WaveShape value.
+inline constexpr SelectOption kWaveShapeOptions[] = {
+    {u"SIN波", 0}, {u"三角波", 1}, {u"矩形波", 2}, {u"のこぎり波(Up)", 3}, {u"のこぎり波(Down)", 4}, {nullptr, 0},
+};
 
 inline constexpr float kOscillatorPi = 3.1415927f;     // bits 0x40490FDB
 inline constexpr float kOscillatorTwoPi = 6.2831855f;  // bits 0x40C90FDB
