@@ -104,6 +104,24 @@ TEST_F(Delay, DryAndWetLevels) {
   EXPECT_EQ(out.right, in.right);
 }
 
+// A type outside the list gives no echo and stops the rings: no slot is
+// written and no index moves, so a pending echo comes that much later once a
+// listed type is back.
+TEST_F(Delay, UnlistedTypeHoldsTheRings) {
+  EchoesOnly(0, 0.0);
+  plugin_->SetValue("音量(原音)", 100.0);
+  Stereo in(1000);
+  in.left[0] = 1.0f;
+  RunBlock(*plugin_, in, {.id = 1, .frame = 0});
+  plugin_->SetValue("タイプ", 9);
+  Stereo held = RunBlock(*plugin_, Stereo(2000, 0.25f, -0.5f), {.id = 1, .frame = 1});
+  EXPECT_EQ(held.left, std::vector<float>(2000, 0.25f));  // the dry signal alone
+  EXPECT_EQ(held.right, std::vector<float>(2000, -0.5f));
+  plugin_->SetValue("タイプ", 0);
+  Stereo out = RunBlock(*plugin_, Stereo(3000), {.id = 1, .frame = 2});
+  EXPECT_EQ(Peaks(out.right), (Echoes{{k - 1000, 1.0f}}));  // due at 2205, 2000 samples late
+}
+
 // A one-step change of the delay time silences all pending echoes; the first
 // new echo comes k samples after the change. A zero-length block is enough.
 TEST_F(Delay, ChangedDelayTimeClearsTheRings) {
