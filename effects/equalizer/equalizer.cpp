@@ -32,6 +32,9 @@ void InitEqualizerState(EqualizerState& state) {
   UpdateEqualizerBands(state, flat);
 }
 
+// One sample through the eight bands in order: the definition of the chain.
+// The block kernel below computes exactly these outputs as a wavefront; the
+// tests hold it to this per-sample chain on random gains and signals.
 [[maybe_unused]] float ProcessEqualizerSample(EqualizerState& state, float x) {
   for (BiquadSection& band : state.bands) x = ProcessBiquadSample(band, x);
   return x;
