@@ -26,6 +26,18 @@ inline std::unique_ptr<host::Plugin> LoadPlugin(const std::string& name) {
   return plugin;
 }
 
+// A test of one plug-in, loaded fresh for every test as the editor loads it.
+class PluginTest : public ::testing::Test {
+ protected:
+  explicit PluginTest(const char* name) : name_(name) {}
+  void SetUp() override {
+    plugin_ = LoadPlugin(name_);
+    ASSERT_TRUE(plugin_);
+  }
+  const char* name_;
+  std::unique_ptr<host::Plugin> plugin_;
+};
+
 struct Stereo {
   std::vector<float> left, right;
   Stereo() = default;

@@ -6,12 +6,9 @@
 namespace velmor::test {
 namespace {
 
-class Delay : public ::testing::Test {
+class Delay : public PluginTest {
  protected:
-  void SetUp() override {
-    plugin_ = LoadPlugin("VelmorDelay");
-    ASSERT_TRUE(plugin_);
-  }
+  Delay() : PluginTest("VelmorDelay") {}
   // Echoes alone, with a short delay: k = 2205 samples at 44100 Hz.
   void EchoesOnly(int mode, double feedback) {
     plugin_->SetValue("音量(原音)", 0.0);
@@ -20,7 +17,6 @@ class Delay : public ::testing::Test {
     plugin_->SetValue("タイプ", mode);
     plugin_->SetValue("フィードバック", feedback);
   }
-  std::unique_ptr<host::Plugin> plugin_;
 };
 
 constexpr size_t k = 2205;

@@ -9,13 +9,9 @@
 namespace velmor::test {
 namespace {
 
-class Distortion : public ::testing::Test {
+class Distortion : public PluginTest {
  protected:
-  void SetUp() override {
-    plugin_ = LoadPlugin("VelmorDistortion");
-    ASSERT_TRUE(plugin_);
-  }
-  std::unique_ptr<host::Plugin> plugin_;
+  Distortion() : PluginTest("VelmorDistortion") {}
 };
 
 // One channel of the chain: pre-filter, character band, drive, clipper, tone, level.

@@ -7,13 +7,9 @@
 namespace velmor::test {
 namespace {
 
-class Equalizer : public ::testing::Test {
+class Equalizer : public PluginTest {
  protected:
-  void SetUp() override {
-    plugin_ = LoadPlugin("VelmorEqualizer");
-    ASSERT_TRUE(plugin_);
-  }
-  std::unique_ptr<host::Plugin> plugin_;
+  Equalizer() : PluginTest("VelmorEqualizer") {}
 };
 
 Stereo Sine(double frequency, double rate, size_t n) {

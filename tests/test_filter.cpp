@@ -7,13 +7,9 @@
 namespace velmor::test {
 namespace {
 
-class Filter : public ::testing::Test {
+class Filter : public PluginTest {
  protected:
-  void SetUp() override {
-    plugin_ = LoadPlugin("VelmorFilter");
-    ASSERT_TRUE(plugin_);
-  }
-  std::unique_ptr<host::Plugin> plugin_;
+  Filter() : PluginTest("VelmorFilter") {}
 };
 
 BiquadSection Section(float a0, float a1, float a2, float b0, float b1, float b2) {

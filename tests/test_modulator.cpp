@@ -6,13 +6,9 @@
 namespace velmor::test {
 namespace {
 
-class Modulator : public ::testing::Test {
+class Modulator : public PluginTest {
  protected:
-  void SetUp() override {
-    plugin_ = LoadPlugin("VelmorModulator");
-    ASSERT_TRUE(plugin_);
-  }
-  std::unique_ptr<host::Plugin> plugin_;
+  Modulator() : PluginTest("VelmorModulator") {}
 };
 
 Stereo Signal(size_t n) {

@@ -6,12 +6,9 @@
 namespace velmor::test {
 namespace {
 
-class PitchShifter : public ::testing::Test {
+class PitchShifter : public PluginTest {
  protected:
-  void SetUp() override {
-    plugin_ = LoadPlugin("VelmorPitchShifter");
-    ASSERT_TRUE(plugin_);
-  }
+  PitchShifter() : PluginTest("VelmorPitchShifter") {}
   // Crossfade start indices seen on a ramp input: outside a crossfade the
   // output follows the ramp at a steady slope; a crossfade's second sample
   // (the first with weight on the second head) breaks that slope.
@@ -32,7 +29,6 @@ class PitchShifter : public ::testing::Test {
     if (!starts.empty() && starts.front() == 2999) starts.erase(starts.begin());
     return starts;
   }
-  std::unique_ptr<host::Plugin> plugin_;
 };
 
 std::vector<std::pair<size_t, float>> Peaks(const std::vector<float>& x, size_t n) {

@@ -6,13 +6,9 @@
 namespace velmor::test {
 namespace {
 
-class Tremolo : public ::testing::Test {
+class Tremolo : public PluginTest {
  protected:
-  void SetUp() override {
-    plugin_ = LoadPlugin("VelmorTremolo");
-    ASSERT_TRUE(plugin_);
-  }
-  std::unique_ptr<host::Plugin> plugin_;
+  Tremolo() : PluginTest("VelmorTremolo") {}
 };
 
 TEST_F(Tremolo, DefaultGains) {
