@@ -19,12 +19,13 @@ target_link_libraries(velmor_framework INTERFACE velmor_flags)
 
 set(VELMOR_PLUGIN_DIR ${CMAKE_BINARY_DIR}/plugins)
 set_property(GLOBAL PROPERTY VELMOR_PLUGIN_NAMES "")
+set_property(GLOBAL PROPERTY VELMOR_EFFECT_FOLDERS "")
 
-# velmor_plugin_library(<Name> <output dir> <sources>...): <Name>.auf2 from the
-# given sources and the framework's exports, exporting exactly the three entry
-# points.
+# velmor_plugin_library(<Name> <output dir> <sources>...): the AviUtl2 plug-in
+# <Name>.auf2 from the given sources and the binding's exports, exporting
+# exactly the three entry points.
 function(velmor_plugin_library name output_dir)
-  add_library(${name} MODULE ${ARGN} ${PROJECT_SOURCE_DIR}/framework/exports.cpp)
+  add_library(${name} MODULE ${ARGN} ${PROJECT_SOURCE_DIR}/bindings/aviutl2/exports.cpp)
   target_link_libraries(${name} PRIVATE velmor_framework)
   set_target_properties(${name} PROPERTIES
     PREFIX "" SUFFIX ".auf2"
@@ -43,10 +44,23 @@ function(velmor_plugin_library name output_dir)
   endif()
 endfunction()
 
-# velmor_add_plugin(<Name> <effect folder>): a deliverable from the framework
-# and effects/<folder>.
-function(velmor_add_plugin name folder)
+# velmor_effect(<folder>): effects/<folder> compiled once, as the object
+# library velmor_effect_<folder>, for every binding that carries it.
+function(velmor_effect folder)
   file(GLOB sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/effects/${folder}/*.cpp)
-  velmor_plugin_library(${name} ${VELMOR_PLUGIN_DIR} ${sources})
+  add_library(velmor_effect_${folder} OBJECT ${sources})
+  target_link_libraries(velmor_effect_${folder} PUBLIC velmor_framework)
+  set_target_properties(velmor_effect_${folder} PROPERTIES
+    CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+endfunction()
+
+# velmor_add_plugin(<Name> <effect folder>): the AviUtl2 deliverable of
+# effects/<folder>, through the AviUtl2 binding.
+function(velmor_add_plugin name folder)
+  velmor_effect(${folder})
+  velmor_plugin_library(${name} ${VELMOR_PLUGIN_DIR} ${PROJECT_SOURCE_DIR}/bindings/aviutl2/plugin.cpp
+                        $<TARGET_OBJECTS:velmor_effect_${folder}>)
+  target_compile_definitions(${name} PRIVATE VELMOR_EFFECT=${folder})
   set_property(GLOBAL APPEND PROPERTY VELMOR_PLUGIN_NAMES ${name})
+  set_property(GLOBAL APPEND PROPERTY VELMOR_EFFECT_FOLDERS ${folder})
 endfunction()

@@ -3,12 +3,14 @@
 // and when the playback position jumps.
 #include <algorithm>
 
-#include "framework/block_frame.h"
-#include "framework/descriptor.h"
 #include "framework/dsp/ring_index.h"
+#include "framework/effect_handler.h"
+#include "framework/version.h"
 
-namespace velmor {
+namespace velmor::delay {
 namespace {
+
+enum Item { kDry, kWet, kType, kDelayTime, kFeedback };
 
 constexpr int32_t kRingLength = 50000;
 constexpr int32_t kLongestDelay = 49998;  // what any longer request becomes
@@ -105,42 +107,24 @@ inline Taps ProcessDelaySample(DelayState& s, int32_t read, int32_t write, float
   }
 }
 
-const SelectOption kTypes[] = {
-    {u"ノーマル", 0},
-    {u"ピンポン(右から)", 1},
-    {u"ピンポン(左から)", 2},
-    {nullptr, 0},
-};
-
-Track gDry = MakeTrack(u"音量(原音)", 100.0, 0.0, 100.0, 1.0);
-Track gWet = MakeTrack(u"音量(ディレイ)", 50.0, 0.0, 100.0, 1.0);
-SelectItem gType = MakeSelect(u"タイプ", 0, kTypes);
-Track gDelayTime = MakeTrack(u"ディレイタイム", 500.0, 50.0, 1000.0, 1.0);
-Track gFeedback = MakeTrack(u"フィードバック", 0.1, 0.0, 1.0, 0.01);
-
 struct DelayEffect {
   static constexpr bool kReadsSampleRate = true;
   static constexpr bool kClearsOnJump = true;
 
-  struct Maps {
-    ObjectStateMap<DelayState> states;
-    LastFrameMap lastFrames;
-  };
+  using State = DelayState;
 
   struct Parameters {
     float dry, wet, delayTime, feedback;
     int32_t mode;
   };
 
-  static Parameters ReadParameters() {
-    return {ReadTrack(gDry) / 100.0f, ReadTrack(gWet) / 100.0f, ReadTrack(gDelayTime),
-            ReadTrack(gFeedback) * 0.8f, ReadSelect(gType)};
+  static Parameters ReadParameters(const ItemValues& v) {
+    return {v.Track(kDry) / 100.0f, v.Track(kWet) / 100.0f, v.Track(kDelayTime), v.Track(kFeedback) * 0.8f,
+            v.Select(kType)};
   }
 
-  static bool IsNewObject(Maps& m, int64_t id) { return !Contains(m.states, id); }
-  static void CreateObject(Maps& m, int64_t id) { FindOrCreate(m.states, id); }
-  static void ClearLines(Maps& m, int64_t id) { ClearRings(m.states[id]); }
-  static void ClearObject(Maps& m, int64_t id) { ClearRings(m.states[id]); }
+  static void ClearLines(State& s) { ClearRings(s); }
+  static void ClearObject(State& s) { ClearRings(s); }
 
   // The block's samples in one mode, indices held in locals.
   template <int kMode>
@@ -152,14 +136,14 @@ struct DelayEffect {
     Kernel(DelayState& s, float d, float w)
         : state(s), dry(d), wet(w), read(s.left.readIndex), write(s.left.writeIndex) {}
 
-    void Process(float& s0, float& s1) {
-      const Taps taps = ProcessDelaySample<kMode>(state, read, write, s0, s1);
-      read = NextSlot(read);
-      write = NextSlot(write);
-      s0 = dry * s0 + taps.left * wet;
-      s1 = dry * s1 + taps.right * wet;
-    }
-    void Finish() {
+    void Run(float* ch0, float* ch1, int32_t n) {
+      for (int32_t i = 0; i < n; ++i) {
+        const Taps taps = ProcessDelaySample<kMode>(state, read, write, ch0[i], ch1[i]);
+        read = NextSlot(read);
+        write = NextSlot(write);
+        ch0[i] = dry * ch0[i] + taps.left * wet;
+        ch1[i] = dry * ch1[i] + taps.right * wet;
+      }
       state.left.readIndex = state.right.readIndex = read;
       state.left.writeIndex = state.right.writeIndex = write;
     }
@@ -168,17 +152,17 @@ struct DelayEffect {
   // A mode outside 0 to 2: both taps are 0 and the state does not move.
   struct Silent {
     float dry, wet;
-    void Process(float& s0, float& s1) {
-      s0 = dry * s0 + 0.0f * wet;
-      s1 = dry * s1 + 0.0f * wet;
+    void Run(float* ch0, float* ch1, int32_t n) {
+      for (int32_t i = 0; i < n; ++i) {
+        ch0[i] = dry * ch0[i] + 0.0f * wet;
+        ch1[i] = dry * ch1[i] + 0.0f * wet;
+      }
     }
-    void Finish() {}
   };
 
   using Kernels = std::variant<Kernel<0>, Kernel<1>, Kernel<2>, Silent>;
 
-  static Kernels BeginBlock(Maps& m, const BlockInfo& block, const Parameters& p) {
-    DelayState& state = m.states[block.id];
+  static Kernels BeginBlock(State& state, const BlockInfo& block, const Parameters& p) {
     ConfigureDelay(state, p.delayTime, p.feedback, p.mode, block.sampleRate);
     switch (state.mode) {
       case 0: return Kernel<0>(state, p.dry, p.wet);
@@ -189,12 +173,25 @@ struct DelayEffect {
   }
 };
 
-void* const kItems[] = {&gDry.item, &gWet.item, &gType, &gDelayTime.item, &gFeedback.item, nullptr};
+constexpr OptionSpec kTypes[] = {
+    {u"ノーマル", "Normal"},
+    {u"ピンポン(右から)", "Ping-pong (right first)"},
+    {u"ピンポン(左から)", "Ping-pong (left first)"},
+};
+
+constexpr ItemSpec kItems[] = {
+    TrackSpec(u"音量(原音)", "dry", "Dry level (%)", 100.0, 0.0, 100.0, 1.0),
+    TrackSpec(u"音量(ディレイ)", "wet", "Echo level (%)", 50.0, 0.0, 100.0, 1.0),
+    SelectSpec(u"タイプ", "type", "Type", 0, kTypes),
+    TrackSpec(u"ディレイタイム", "time", "Delay time (ms)", 500.0, 50.0, 1000.0, 1.0),
+    TrackSpec(u"フィードバック", "feedback", "Feedback", 0.1, 0.0, 1.0, 0.01),
+};
+
+constexpr EffectInfo kInfo{"delay", u"ディレイ(エコー）", u"Velmor ミニオーディオエフェクト(ディレイ) " VELMOR_VERSION_TEXT,
+                           "Velmor Delay (Echo)", kItems};
 
 }  // namespace
 
-FilterPluginTable gPluginTable =
-    MakeDescriptor(u"ディレイ(エコー）", u"Velmor ミニオーディオエフェクト(ディレイ) " VELMOR_VERSION_TEXT,
-                   kItems, &ProcessAudioBlock<DelayEffect>);
+extern constinit const EffectHandler kHandler = MakeEffectHandler<DelayEffect>(kInfo);
 
-}  // namespace velmor
+}  // namespace velmor::delay

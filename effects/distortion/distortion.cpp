@@ -2,13 +2,15 @@
 // clipper, low-pass tone filter and output level, in three types.
 #include <algorithm>
 
-#include "framework/block_frame.h"
-#include "framework/descriptor.h"
 #include "framework/dsp/biquad.h"
 #include "framework/dsp/biquad_lanes.h"
+#include "framework/effect_handler.h"
+#include "framework/version.h"
 
-namespace velmor {
+namespace velmor::distortion {
 namespace {
+
+enum Item { kLevel, kType, kGain, kTone, kCharacter };
 
 constexpr float kQ = 0.8f;                  // every section of this effect
 constexpr float kCharacterCentre = 800.0f;  // Hz
@@ -33,26 +35,14 @@ TypeSettings SettingsForType(int32_t type, float g) {
 // Percent item value to a factor: rounded to single, divided in double, rounded again.
 float Percent(float value) { return static_cast<float>(static_cast<double>(value) / 100.0); }
 
-const SelectOption kTypes[] = {
-    {u"ディストーション", 0},
-    {u"オーバードライブ", 1},
-    {u"ファズ", 2},
-    {nullptr, 0},
-};
-
-Track gLevel = MakeTrack(u"音量", 50.0, 0.0, 100.0, 1.0);
-SelectItem gType = MakeSelect(u"タイプ", 0, kTypes);
-Track gGain = MakeTrack(u"ゲイン", 50.0, 0.0, 100.0, 1.0);
-Track gTone = MakeTrack(u"トーン", 0.5, 0.0, 1.0, 0.01);
-Track gCharacter = MakeTrack(u"キャラクター", 0.0, 0.0, 10.0, 0.01);
-
 struct DistortionEffect {
   static constexpr bool kReadsSampleRate = true;
   static constexpr bool kClearsOnJump = false;
 
-  struct Maps {
-    ObjectStateMap<BiquadSection> preLeft, preRight, characterLeft, characterRight, toneLeft, toneRight;
-    LastFrameMap lastFrames;
+  // The three stages of each channel, identity sections until the first
+  // block designs them.
+  struct State {
+    BiquadSection preLeft, preRight, characterLeft, characterRight, toneLeft, toneRight;
   };
 
   struct Parameters {
@@ -60,17 +50,14 @@ struct DistortionEffect {
     int32_t type;
   };
 
-  static Parameters ReadParameters() {
-    return {Percent(ReadTrack(gLevel)), Percent(ReadTrack(gGain)), ReadTrack(gTone),
-            ReadTrack(gCharacter), ReadSelect(gType)};
+  static Parameters ReadParameters(const ItemValues& v) {
+    return {Percent(v.Track(kLevel)), Percent(v.Track(kGain)), v.Track(kTone), v.Track(kCharacter),
+            v.Select(kType)};
   }
 
-  static bool IsNewObject(Maps& m, int64_t id) { return m.lastFrames.find(id) == m.lastFrames.end(); }
-  static void CreateObject(Maps&, int64_t) {}  // the sections are created on first use
-
-  static void ClearObject(Maps& m, int64_t id) {
-    for (auto* map : {&m.preLeft, &m.preRight, &m.characterLeft, &m.characterRight, &m.toneLeft, &m.toneRight})
-      ClearHistory((*map)[id]);
+  static void ClearObject(State& s) {
+    for (BiquadSection* section : {&s.preLeft, &s.preRight, &s.characterLeft, &s.characterRight, &s.toneLeft, &s.toneRight})
+      ClearHistory(*section);
   }
 
   // The three stages of both channels as a wavefront, two samples apart: at
@@ -118,43 +105,47 @@ struct DistortionEffect {
       for (; t < std::min(kLag + 1, n); ++t) Step<false>(channels, t, n);
       for (; t < n; ++t) Step<true>(channels, t, n);
       for (; t < n + kLag; ++t) Step<false>(channels, t, n);
-    }
-
-    void Finish() {
       chains[0].Store(sections[0]);
       chains[1].Store(sections[1]);
     }
   };
 
-  static Kernel BeginBlock(Maps& m, const BlockInfo& block, const Parameters& p) {
-    const int64_t id = block.id;
+  static Kernel BeginBlock(State& s, const BlockInfo& block, const Parameters& p) {
     const float fs = block.sampleRate;
     const TypeSettings type = SettingsForType(p.type, p.gain);
-    BiquadSection& preL = FindOrCreate(m.preLeft, id);
-    BiquadSection& preR = FindOrCreate(m.preRight, id);
-    SetHighPassCoefficients(preL, type.corner, kQ, fs);
-    SetHighPassCoefficients(preR, type.corner, kQ, fs);
-    BiquadSection& charL = FindOrCreate(m.characterLeft, id);
-    BiquadSection& charR = FindOrCreate(m.characterRight, id);
-    SetPeakingCoefficients(charL, kCharacterCentre, kCharacterWidth, p.character, fs);
-    SetPeakingCoefficients(charR, kCharacterCentre, kCharacterWidth, p.character, fs);
+    SetHighPassCoefficients(s.preLeft, type.corner, kQ, fs);
+    SetHighPassCoefficients(s.preRight, type.corner, kQ, fs);
+    SetPeakingCoefficients(s.characterLeft, kCharacterCentre, kCharacterWidth, p.character, fs);
+    SetPeakingCoefficients(s.characterRight, kCharacterCentre, kCharacterWidth, p.character, fs);
     const float toneCorner = (p.tone * 7000.0f) * p.tone + 1000.0f;
-    BiquadSection& toneL = FindOrCreate(m.toneLeft, id);
-    BiquadSection& toneR = FindOrCreate(m.toneRight, id);
-    SetLowPassCoefficients(toneL, toneCorner, kQ, fs);
-    SetLowPassCoefficients(toneR, toneCorner, kQ, fs);
-    BiquadSection* const left[3] = {&preL, &charL, &toneL};
-    BiquadSection* const right[3] = {&preR, &charR, &toneR};
+    SetLowPassCoefficients(s.toneLeft, toneCorner, kQ, fs);
+    SetLowPassCoefficients(s.toneRight, toneCorner, kQ, fs);
+    BiquadSection* const left[3] = {&s.preLeft, &s.characterLeft, &s.toneLeft};
+    BiquadSection* const right[3] = {&s.preRight, &s.characterRight, &s.toneRight};
     return Kernel(left, right, type.drive, p.level);
   }
 };
 
-void* const kItems[] = {&gLevel.item, &gType, &gGain.item, &gTone.item, &gCharacter.item, nullptr};
+constexpr OptionSpec kTypes[] = {
+    {u"ディストーション", "Distortion"},
+    {u"オーバードライブ", "Overdrive"},
+    {u"ファズ", "Fuzz"},
+};
+
+constexpr ItemSpec kItems[] = {
+    TrackSpec(u"音量", "level", "Level (%)", 50.0, 0.0, 100.0, 1.0),
+    SelectSpec(u"タイプ", "type", "Type", 0, kTypes),
+    TrackSpec(u"ゲイン", "gain", "Gain (%)", 50.0, 0.0, 100.0, 1.0),
+    TrackSpec(u"トーン", "tone", "Tone", 0.5, 0.0, 1.0, 0.01),
+    TrackSpec(u"キャラクター", "character", "Character (dB at 800 Hz)", 0.0, 0.0, 10.0, 0.01),
+};
+
+constexpr EffectInfo kInfo{"distortion", u"ディストーション/オーバードライブ",
+                           u"Velmor ミニオーディオエフェクト(ディストーション) " VELMOR_VERSION_TEXT,
+                           "Velmor Distortion/Overdrive", kItems};
 
 }  // namespace
 
-FilterPluginTable gPluginTable = MakeDescriptor(
-    u"ディストーション/オーバードライブ", u"Velmor ミニオーディオエフェクト(ディストーション) " VELMOR_VERSION_TEXT,
-    kItems, &ProcessAudioBlock<DistortionEffect>);
+extern constinit const EffectHandler kHandler = MakeEffectHandler<DistortionEffect>(kInfo);
 
-}  // namespace velmor
+}  // namespace velmor::distortion

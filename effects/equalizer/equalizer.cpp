@@ -2,12 +2,12 @@
 // The bands are always designed for 44100 Hz, whatever the host's rate.
 #include <algorithm>
 
-#include "framework/block_frame.h"
-#include "framework/descriptor.h"
 #include "framework/dsp/biquad.h"
 #include "framework/dsp/biquad_lanes.h"
+#include "framework/effect_handler.h"
+#include "framework/version.h"
 
-namespace velmor {
+namespace velmor::equalizer {
 namespace {
 
 constexpr int kBands = 8;
@@ -32,50 +32,32 @@ void InitEqualizerState(EqualizerState& state) {
   UpdateEqualizerBands(state, flat);
 }
 
-// One sample through the eight bands in order: the definition of the chain.
-// The block kernel below computes exactly these outputs as a wavefront; the
-// tests hold it to this per-sample chain on random gains and signals.
-[[maybe_unused]] float ProcessEqualizerSample(EqualizerState& state, float x) {
-  for (BiquadSection& band : state.bands) x = ProcessBiquadSample(band, x);
-  return x;
-}
-
-Track gGains[kBands] = {
-    MakeTrack(u"100Hz", 0.0, -15.0, 15.0, 0.1),  MakeTrack(u"200Hz", 0.0, -15.0, 15.0, 0.1),
-    MakeTrack(u"400Hz", 0.0, -15.0, 15.0, 0.1),  MakeTrack(u"800Hz", 0.0, -15.0, 15.0, 0.1),
-    MakeTrack(u"1600Hz", 0.0, -15.0, 15.0, 0.1), MakeTrack(u"3200Hz", 0.0, -15.0, 15.0, 0.1),
-    MakeTrack(u"6400Hz", 0.0, -15.0, 15.0, 0.1), MakeTrack(u"12800Hz", 0.0, -15.0, 15.0, 0.1),
-};
-
 struct EqualizerEffect {
   static constexpr bool kReadsSampleRate = false;
   static constexpr bool kClearsOnJump = false;
 
-  struct Maps {
-    ObjectStateMap<EqualizerState> left, right;
-    LastFrameMap lastFrames;
+  // The two channels' chains, each starting flat with no history.
+  struct State {
+    EqualizerState left, right;
+    State() {
+      InitEqualizerState(left);
+      InitEqualizerState(right);
+    }
   };
 
   struct Parameters {
     float gains[kBands];
   };
 
-  static Parameters ReadParameters() {
+  static Parameters ReadParameters(const ItemValues& v) {
     Parameters p;
-    for (int k = 0; k < kBands; ++k) p.gains[k] = ReadTrack(gGains[k]);
+    for (int k = 0; k < kBands; ++k) p.gains[k] = v.Track(static_cast<size_t>(k));
     return p;
   }
 
-  static bool IsNewObject(Maps& m, int64_t id) { return !Contains(m.left, id) || !Contains(m.right, id); }
-
-  static void CreateObject(Maps& m, int64_t id) {
-    InitEqualizerState(FindOrCreate(m.left, id));
-    InitEqualizerState(FindOrCreate(m.right, id));
-  }
-
-  static void ClearObject(Maps& m, int64_t id) {
-    for (EqualizerState* s : {&m.left[id], &m.right[id]})
-      for (BiquadSection& band : s->bands) ClearHistory(band);
+  static void ClearObject(State& s) {
+    for (EqualizerState* channel : {&s.left, &s.right})
+      for (BiquadSection& band : channel->bands) ClearHistory(band);
   }
 
   // The eight bands of both channels as a wavefront: at step t band k works on
@@ -121,9 +103,6 @@ struct EqualizerEffect {
       for (; t < std::min(fill, n); ++t) Step<false>(channels, t, n);
       for (; t < n; ++t) Step<true>(channels, t, n);
       for (; t < steps; ++t) Step<false>(channels, t, n);
-    }
-
-    void Finish() {
       for (int c = 0; c < 2; ++c) {
         low[c].Store(lowSections[c]);
         high[c].Store(highSections[c]);
@@ -131,23 +110,30 @@ struct EqualizerEffect {
     }
   };
 
-  static Kernel BeginBlock(Maps& m, const BlockInfo& block, const Parameters& p) {
-    EqualizerState& l = m.left[block.id];
-    EqualizerState& r = m.right[block.id];
-    UpdateEqualizerBands(l, p.gains);
-    UpdateEqualizerBands(r, p.gains);
-    return Kernel(l, r);
+  static Kernel BeginBlock(State& s, const BlockInfo&, const Parameters& p) {
+    UpdateEqualizerBands(s.left, p.gains);
+    UpdateEqualizerBands(s.right, p.gains);
+    return Kernel(s.left, s.right);
   }
 };
 
-void* const kItems[] = {&gGains[0].item, &gGains[1].item, &gGains[2].item, &gGains[3].item,
-                        &gGains[4].item, &gGains[5].item, &gGains[6].item, &gGains[7].item,
-                        nullptr};
+constexpr ItemSpec kItems[kBands] = {
+    TrackSpec(u"100Hz", "band_100", "100 Hz gain (dB)", 0.0, -15.0, 15.0, 0.1),
+    TrackSpec(u"200Hz", "band_200", "200 Hz gain (dB)", 0.0, -15.0, 15.0, 0.1),
+    TrackSpec(u"400Hz", "band_400", "400 Hz gain (dB)", 0.0, -15.0, 15.0, 0.1),
+    TrackSpec(u"800Hz", "band_800", "800 Hz gain (dB)", 0.0, -15.0, 15.0, 0.1),
+    TrackSpec(u"1600Hz", "band_1600", "1600 Hz gain (dB)", 0.0, -15.0, 15.0, 0.1),
+    TrackSpec(u"3200Hz", "band_3200", "3200 Hz gain (dB)", 0.0, -15.0, 15.0, 0.1),
+    TrackSpec(u"6400Hz", "band_6400", "6400 Hz gain (dB)", 0.0, -15.0, 15.0, 0.1),
+    TrackSpec(u"12800Hz", "band_12800", "12800 Hz gain (dB)", 0.0, -15.0, 15.0, 0.1),
+};
+
+constexpr EffectInfo kInfo{"equalizer", u"イコライザー",
+                           u"Velmor ミニオーディオエフェクト(イコライザー) " VELMOR_VERSION_TEXT,
+                           "Velmor Equalizer", kItems};
 
 }  // namespace
 
-FilterPluginTable gPluginTable =
-    MakeDescriptor(u"イコライザー", u"Velmor ミニオーディオエフェクト(イコライザー) " VELMOR_VERSION_TEXT,
-                   kItems, &ProcessAudioBlock<EqualizerEffect>);
+extern constinit const EffectHandler kHandler = MakeEffectHandler<EqualizerEffect>(kInfo);
 
-}  // namespace velmor
+}  // namespace velmor::equalizer

@@ -1,30 +1,22 @@
 // VelmorFilter: a resonant low-pass or high-pass filter at the host's sample
 // rate, one section per channel and object.
-#include "framework/block_frame.h"
-#include "framework/descriptor.h"
 #include "framework/dsp/biquad.h"
 #include "framework/dsp/biquad_lanes.h"
+#include "framework/effect_handler.h"
+#include "framework/version.h"
 
-namespace velmor {
+namespace velmor::filter {
 namespace {
 
-const SelectOption kFilterTypes[] = {
-    {u"ローパスフィルター", 0},
-    {u"ハイパスフィルター", 1},
-    {nullptr, 0},
-};
-
-SelectItem gFilterType = MakeSelect(u"フィルタタイプ", 0, kFilterTypes);
-Track gCutoff = MakeTrack(u"カットオフ周波数", 2000.0, 50.0, 18000.0, 1.0);
-Track gQuality = MakeTrack(u"クォリティファクター", 1.0, 0.5, 5.0, 0.01);
+enum Item { kType, kCutoff, kQuality };
 
 struct FilterEffect {
   static constexpr bool kReadsSampleRate = true;
   static constexpr bool kClearsOnJump = false;
 
-  struct Maps {
-    ObjectStateMap<BiquadSection> left, right;
-    LastFrameMap lastFrames;
+  // One section per channel, identity sections until the first block.
+  struct State {
+    BiquadSection left, right;
   };
 
   struct Parameters {
@@ -33,57 +25,58 @@ struct FilterEffect {
     float q;
   };
 
-  static Parameters ReadParameters() {
-    return {ReadSelect(gFilterType), ReadTrack(gCutoff), ReadTrack(gQuality)};
+  static Parameters ReadParameters(const ItemValues& v) {
+    return {v.Select(kType), v.Track(kCutoff), v.Track(kQuality)};
   }
 
-  static bool IsNewObject(Maps& m, int64_t id) { return !Contains(m.left, id) || !Contains(m.right, id); }
-
-  static void CreateObject(Maps& m, int64_t id) {
-    Reset(m.left, id);
-    Reset(m.right, id);
-  }
-
-  static void ClearObject(Maps& m, int64_t id) {
-    ClearHistory(m.left[id]);
-    ClearHistory(m.right[id]);
+  static void ClearObject(State& s) {
+    ClearHistory(s.left);
+    ClearHistory(s.right);
   }
 
   // Both channels' sections side by side, channel 0 in lane 0.
   struct Kernel {
     BiquadSection* sections[4];
-    BiquadLanes lanes;
 
-    Kernel(BiquadSection& l, BiquadSection& r) : sections{&l, &r, nullptr, nullptr}, lanes(sections) {}
-
-    void Process(float& s0, float& s1) {
-      const Vec4 y = lanes.Process(Set(s0, s1, 0.0f, 0.0f));
-      s0 = Lane<0>(y);
-      s1 = Lane<1>(y);
+    void Run(float* ch0, float* ch1, int32_t n) {
+      BiquadLanes lanes(sections);
+      for (int32_t i = 0; i < n; ++i) {
+        const Vec4 y = lanes.Process(Set(ch0[i], ch1[i], 0.0f, 0.0f));
+        ch0[i] = Lane<0>(y);
+        ch1[i] = Lane<1>(y);
+      }
+      lanes.Store(sections);
     }
-    void Finish() { lanes.Store(sections); }
   };
 
-  static Kernel BeginBlock(Maps& m, const BlockInfo& block, const Parameters& p) {
-    BiquadSection& l = m.left[block.id];
-    BiquadSection& r = m.right[block.id];
-    for (BiquadSection* s : {&l, &r}) {
+  static Kernel BeginBlock(State& s, const BlockInfo& block, const Parameters& p) {
+    for (BiquadSection* section : {&s.left, &s.right}) {
       if (p.type == 0)
-        SetLowPassCoefficients(*s, p.cutoff, p.q, block.sampleRate);
+        SetLowPassCoefficients(*section, p.cutoff, p.q, block.sampleRate);
       else
-        SetHighPassCoefficients(*s, p.cutoff, p.q, block.sampleRate);
+        SetHighPassCoefficients(*section, p.cutoff, p.q, block.sampleRate);
     }
-    return Kernel(l, r);
+    return Kernel{{&s.left, &s.right, nullptr, nullptr}};
   }
 };
 
-void* const kItems[] = {&gFilterType, &gCutoff.item, &gQuality.item, nullptr};
+constexpr OptionSpec kFilterTypes[] = {
+    {u"ローパスフィルター", "Low-pass"},
+    {u"ハイパスフィルター", "High-pass"},
+};
+
+constexpr ItemSpec kItems[] = {
+    SelectSpec(u"フィルタタイプ", "type", "Filter type", 0, kFilterTypes),
+    TrackSpec(u"カットオフ周波数", "cutoff", "Cutoff frequency (Hz)", 2000.0, 50.0, 18000.0, 1.0),
+    TrackSpec(u"クォリティファクター", "q", "Quality factor (Q)", 1.0, 0.5, 5.0, 0.01),
+};
+
+constexpr EffectInfo kInfo{"filter", u"ローパス/ハイパスフィルター",
+                           u"Velmor ミニオーディオエフェクト(フィルター) " VELMOR_VERSION_TEXT,
+                           "Velmor Low-pass/High-pass Filter", kItems};
 
 }  // namespace
 
-FilterPluginTable gPluginTable =
-    MakeDescriptor(u"ローパス/ハイパスフィルター",
-                   u"Velmor ミニオーディオエフェクト(フィルター) " VELMOR_VERSION_TEXT, kItems,
-                   &ProcessAudioBlock<FilterEffect>);
+extern constinit const EffectHandler kHandler = MakeEffectHandler<FilterEffect>(kInfo);
 
-}  // namespace velmor
+}  // namespace velmor::filter

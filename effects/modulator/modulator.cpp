@@ -3,13 +3,15 @@
 // oscillator with its smoothing at 12000 Hz. Each mode keeps its own record.
 #include <cmath>
 
-#include "framework/block_frame.h"
-#include "framework/descriptor.h"
 #include "framework/dsp/ring_index.h"
 #include "framework/dsp/waveform_oscillator.h"
+#include "framework/effect_handler.h"
+#include "framework/version.h"
 
-namespace velmor {
+namespace velmor::modulator {
 namespace {
+
+enum Item { kMode, kShape, kPeriod, kDepth };
 
 constexpr float kSmoothingCutoff = 12000.0f;
 constexpr int32_t kLineLength = 1000;
@@ -65,21 +67,15 @@ void PrepareOscillator(Record& r, int32_t shape, float depth, float frequency, f
 
 inline int32_t LineSlot(int32_t index) { return WrapIndex<kLineLength>(index); }
 
-const SelectOption kModes[] = {{u"リングモジュレーター", 0}, {u"FMモジュレーター", 1}, {nullptr, 0}};
-
-SelectItem gMode = MakeSelect(u"タイプ", 0, kModes);
-SelectItem gShape = MakeSelect(u"波形タイプ", 0, kWaveShapeOptions);
-Track gPeriod = MakeTrack(u"周期", 800.0, 50.0, 6000.0, 0.01);
-Track gDepth = MakeTrack(u"深さ", 0.3, 0.0, 1.0, 0.01);
-
 struct ModulatorEffect {
   static constexpr bool kReadsSampleRate = true;
   static constexpr bool kClearsOnJump = false;
 
-  struct Maps {
-    ObjectStateMap<RingModState> ring;
-    ObjectStateMap<FmModState> fm;
-    LastFrameMap lastFrames;
+  // Each mode's record. Neither is touched before the object's first block
+  // in its mode, so both start as new records whenever that block comes.
+  struct State {
+    RingModState ring;
+    FmModState fm;
   };
 
   struct Parameters {
@@ -87,26 +83,20 @@ struct ModulatorEffect {
     float period, depth;
   };
 
-  static Parameters ReadParameters() {
-    return {ReadSelect(gMode), ReadSelect(gShape), ReadTrack(gPeriod), ReadTrack(gDepth)};
+  static Parameters ReadParameters(const ItemValues& v) {
+    return {v.Select(kMode), v.Select(kShape), v.Track(kPeriod), v.Track(kDepth)};
   }
 
-  static bool IsNewObject(Maps& m, int64_t id) { return m.lastFrames.find(id) == m.lastFrames.end(); }
-  static void CreateObject(Maps&, int64_t) {}  // each mode's record is created on its first use
-
-  static void ClearObject(Maps& m, int64_t id) {
-    if (auto r = m.ring.find(id); r != m.ring.end()) ClearHistory(r->second.smoother);
-    if (auto f = m.fm.find(id); f != m.fm.end()) {
-      ClearHistory(f->second.smoother);
-      for (ModDelayLine* line : {&f->second.left, &f->second.right})
-        std::fill(std::begin(line->samples), std::end(line->samples), 0.0f);
-    }
+  static void ClearObject(State& s) {
+    ClearHistory(s.ring.smoother);
+    ClearHistory(s.fm.smoother);
+    for (ModDelayLine* line : {&s.fm.left, &s.fm.right})
+      std::fill(std::begin(line->samples), std::end(line->samples), 0.0f);
   }
 
   // Any mode but 0 and 1: the audio passes untouched and no record is touched.
   struct PassThrough {
-    void Process(float&, float&) {}
-    void Finish() {}
+    void Run(float*, float*, int32_t) {}
   };
 
   template <int kShape>
@@ -117,12 +107,14 @@ struct ModulatorEffect {
 
     explicit RingKernel(RingModState& s) : state(s), osc(s), depth(s.depth), rest(1.0f - s.depth) {}
 
-    void Process(float& s0, float& s1) {
-      const float gain = osc.Next() * depth + rest;
-      s0 = s0 * gain;
-      s1 = s1 * gain;
+    void Run(float* ch0, float* ch1, int32_t n) {
+      for (int32_t i = 0; i < n; ++i) {
+        const float gain = osc.Next() * depth + rest;
+        ch0[i] = ch0[i] * gain;
+        ch1[i] = ch1[i] * gain;
+      }
+      osc.Store(state);
     }
-    void Finish() { osc.Store(state); }
   };
 
   template <int kShape>
@@ -135,6 +127,13 @@ struct ModulatorEffect {
     explicit FmKernel(FmModState& s)
         : state(s), osc(s), excursion(s.depth * s.maxExcursion),
           readIndex(s.left.readIndex), writeIndex(s.left.writeIndex) {}
+
+    void Run(float* ch0, float* ch1, int32_t n) {
+      for (int32_t i = 0; i < n; ++i) Process(ch0[i], ch1[i]);
+      osc.Store(state);
+      state.left.readIndex = state.right.readIndex = readIndex;
+      state.left.writeIndex = state.right.writeIndex = writeIndex;
+    }
 
     void Process(float& s0, float& s1) {
       float D = excursion * osc.Next();
@@ -153,24 +152,19 @@ struct ModulatorEffect {
       s0 = yL;
       s1 = yR;
     }
-    void Finish() {
-      osc.Store(state);
-      state.left.readIndex = state.right.readIndex = readIndex;
-      state.left.writeIndex = state.right.writeIndex = writeIndex;
-    }
   };
 
   using Kernel = std::variant<PassThrough, ShapeKernels<RingKernel>, ShapeKernels<FmKernel>>;
 
-  static Kernel BeginBlock(Maps& m, const BlockInfo& block, const Parameters& p) {
+  static Kernel BeginBlock(State& state, const BlockInfo& block, const Parameters& p) {
     if (p.mode == 0) {
-      RingModState& s = FindOrCreate(m.ring, block.id);
+      RingModState& s = state.ring;
       const float frequency = static_cast<float>(static_cast<double>(p.period) / 10.0);
       PrepareOscillator(s, p.shape, p.depth, frequency, block.sampleRate);
       return MakeShapeKernel<RingKernel>(s.shape, s);
     }
     if (p.mode == 1) {
-      FmModState& s = FindOrCreate(m.fm, block.id);
+      FmModState& s = state.fm;
       PrepareOscillator(s, p.shape, p.depth, p.period, block.sampleRate);
       return MakeShapeKernel<FmKernel>(s.shape, s);
     }
@@ -178,12 +172,21 @@ struct ModulatorEffect {
   }
 };
 
-void* const kItems[] = {&gMode, &gShape, &gPeriod.item, &gDepth.item, nullptr};
+constexpr OptionSpec kModes[] = {{u"リングモジュレーター", "Ring modulator"}, {u"FMモジュレーター", "FM modulator"}};
+
+constexpr ItemSpec kItems[] = {
+    SelectSpec(u"タイプ", "mode", "Mode", 0, kModes),
+    SelectSpec(u"波形タイプ", "shape", "Waveform", 0, kWaveShapeOptions),
+    TrackSpec(u"周期", "speed", "Speed (ring: Hz x 10, FM: Hz)", 800.0, 50.0, 6000.0, 0.01),
+    TrackSpec(u"深さ", "depth", "Depth", 0.3, 0.0, 1.0, 0.01),
+};
+
+constexpr EffectInfo kInfo{"modulator", u"モジュレーター",
+                           u"Velmor ミニオーディオエフェクト(モジュレーター) " VELMOR_VERSION_TEXT,
+                           "Velmor Modulator", kItems};
 
 }  // namespace
 
-FilterPluginTable gPluginTable =
-    MakeDescriptor(u"モジュレーター", u"Velmor ミニオーディオエフェクト(モジュレーター) " VELMOR_VERSION_TEXT,
-                   kItems, &ProcessAudioBlock<ModulatorEffect>);
+extern constinit const EffectHandler kHandler = MakeEffectHandler<ModulatorEffect>(kInfo);
 
-}  // namespace velmor
+}  // namespace velmor::modulator

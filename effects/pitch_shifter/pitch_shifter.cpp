@@ -4,12 +4,14 @@
 #include <algorithm>
 #include <cmath>
 
-#include "framework/block_frame.h"
-#include "framework/descriptor.h"
 #include "framework/dsp/ring_index.h"
+#include "framework/effect_handler.h"
+#include "framework/version.h"
 
-namespace velmor {
+namespace velmor::pitch_shifter {
 namespace {
+
+enum Item { kDry, kWet, kPitch };
 
 constexpr int32_t kRingLength = 3000;
 constexpr int32_t kRestingDistance = 1000;  // write slot ahead of the read slot
@@ -121,57 +123,55 @@ float DriftFor(float pitch) {
   return std::min(drift, kLargestDrift);
 }
 
-Track gDry = MakeTrack(u"音量(原音)", 0.0, 0.0, 100.0, 1.0);
-Track gWet = MakeTrack(u"音量(ピッチシフト)", 100.0, 0.0, 100.0, 1.0);
-Track gPitch = MakeTrack(u"ピッチ", 3.0, -24.0, 24.0, 0.01);
-
 struct PitchShifterEffect {
   static constexpr bool kReadsSampleRate = false;
   static constexpr bool kClearsOnJump = true;
 
-  struct Maps {
-    ObjectStateMap<PitchShifterState> states;
-    LastFrameMap lastFrames;
-  };
+  using State = PitchShifterState;
 
   struct Parameters {
     float dry, wet, pitch;
   };
 
-  static Parameters ReadParameters() {
-    return {ReadTrack(gDry) / 100.0f, ReadTrack(gWet) / 100.0f, ReadTrack(gPitch)};
+  static Parameters ReadParameters(const ItemValues& v) {
+    return {v.Track(kDry) / 100.0f, v.Track(kWet) / 100.0f, v.Track(kPitch)};
   }
 
-  static bool IsNewObject(Maps& m, int64_t id) { return !Contains(m.states, id); }
-  static void CreateObject(Maps& m, int64_t id) { FindOrCreate(m.states, id); }
-  static void ClearLines(Maps& m, int64_t id) { ClearRings(m.states[id]); }
-  static void ClearObject(Maps& m, int64_t id) { ClearRings(m.states[id]); }
+  static void ClearLines(State& s) { ClearRings(s); }
+  static void ClearObject(State& s) { ClearRings(s); }
 
   struct Kernel {
     PitchShifterState& state;
-    ShifterHeads heads;
     float dry, wet;
-    void Process(float& s0, float& s1) {
-      const Shifted shifted = ProcessPitchShiftSample(state, heads, s0, s1);
-      s0 = dry * s0 + wet * shifted.left;
-      s1 = dry * s1 + wet * shifted.right;
+    void Run(float* ch0, float* ch1, int32_t n) {
+      ShifterHeads heads(state);
+      for (int32_t i = 0; i < n; ++i) {
+        const Shifted shifted = ProcessPitchShiftSample(state, heads, ch0[i], ch1[i]);
+        ch0[i] = dry * ch0[i] + wet * shifted.left;
+        ch1[i] = dry * ch1[i] + wet * shifted.right;
+      }
+      heads.Store(state);
     }
-    void Finish() { heads.Store(state); }
   };
 
-  static Kernel BeginBlock(Maps& m, const BlockInfo& block, const Parameters& p) {
-    PitchShifterState& state = m.states[block.id];
+  static Kernel BeginBlock(State& state, const BlockInfo&, const Parameters& p) {
     state.drift = DriftFor(p.pitch);
-    return Kernel{state, ShifterHeads(state), p.dry, p.wet};
+    return Kernel{state, p.dry, p.wet};
   }
 };
 
-void* const kItems[] = {&gDry.item, &gWet.item, &gPitch.item, nullptr};
+constexpr ItemSpec kItems[] = {
+    TrackSpec(u"音量(原音)", "dry", "Dry level (%)", 0.0, 0.0, 100.0, 1.0),
+    TrackSpec(u"音量(ピッチシフト)", "wet", "Shifted level (%)", 100.0, 0.0, 100.0, 1.0),
+    TrackSpec(u"ピッチ", "pitch", "Pitch (semitones)", 3.0, -24.0, 24.0, 0.01),
+};
+
+constexpr EffectInfo kInfo{"pitch_shifter", u"ピッチシフター",
+                           u"Velmor ミニオーディオエフェクト(ピッチシフター) " VELMOR_VERSION_TEXT,
+                           "Velmor Pitch Shifter", kItems};
 
 }  // namespace
 
-FilterPluginTable gPluginTable =
-    MakeDescriptor(u"ピッチシフター", u"Velmor ミニオーディオエフェクト(ピッチシフター) " VELMOR_VERSION_TEXT,
-                   kItems, &ProcessAudioBlock<PitchShifterEffect>);
+extern constinit const EffectHandler kHandler = MakeEffectHandler<PitchShifterEffect>(kInfo);
 
-}  // namespace velmor
+}  // namespace velmor::pitch_shifter

@@ -1,11 +1,13 @@
 // VelmorTremolo: tremolo and auto-panner driven by the smoothed waveform
 // oscillator (smoothing at 2000 Hz).
-#include "framework/block_frame.h"
-#include "framework/descriptor.h"
 #include "framework/dsp/waveform_oscillator.h"
+#include "framework/effect_handler.h"
+#include "framework/version.h"
 
-namespace velmor {
+namespace velmor::tremolo {
 namespace {
+
+enum Item { kMode, kShape, kRate, kDepth };
 
 constexpr float kSmoothingCutoff = 2000.0f;
 constexpr float kPhaseRate = 44100.0f;  // the phase step divides by this whatever the host's rate
@@ -20,34 +22,22 @@ struct TremoloState {
   float phaseStep = 0.0f;  // radians per sample frame
 };
 
-const SelectOption kModes[] = {{u"トレモロ", 0}, {u"パンナー", 1}, {nullptr, 0}};
-
-SelectItem gMode = MakeSelect(u"タイプ", 0, kModes);
-SelectItem gShape = MakeSelect(u"波形タイプ", 0, kWaveShapeOptions);
-Track gRate = MakeTrack(u"周期", 3.0, 0.1, 30.0, 0.01);
-Track gDepth = MakeTrack(u"深さ", 0.3, 0.0, 1.0, 0.01);
-
 struct TremoloEffect {
   static constexpr bool kReadsSampleRate = true;
   static constexpr bool kClearsOnJump = false;
 
-  struct Maps {
-    ObjectStateMap<TremoloState> states;
-    LastFrameMap lastFrames;
-  };
+  using State = TremoloState;
 
   struct Parameters {
     int32_t mode, shape;
     float rate, depth;
   };
 
-  static Parameters ReadParameters() {
-    return {ReadSelect(gMode), ReadSelect(gShape), ReadTrack(gRate), ReadTrack(gDepth)};
+  static Parameters ReadParameters(const ItemValues& v) {
+    return {v.Select(kMode), v.Select(kShape), v.Track(kRate), v.Track(kDepth)};
   }
 
-  static bool IsNewObject(Maps& m, int64_t id) { return !Contains(m.states, id); }
-  static void CreateObject(Maps& m, int64_t id) { FindOrCreate(m.states, id); }
-  static void ClearObject(Maps& m, int64_t id) { ClearHistory(m.states[id].smoother); }
+  static void ClearObject(State& s) { ClearHistory(s.smoother); }
 
   template <int kShape>
   struct Kernel {
@@ -59,18 +49,19 @@ struct TremoloEffect {
     explicit Kernel(TremoloState& s)
         : state(s), osc(s), depth(s.depth), rest(1.0f - s.depth), panner(s.mode != 0) {}
 
-    void Process(float& s0, float& s1) {
-      const float u = osc.Next();
-      const float g0 = depth * u + rest;
-      const float g1 = panner ? (1.0f - u) * depth + rest : g0;
-      s0 = s0 * g0;
-      s1 = s1 * g1;
+    void Run(float* ch0, float* ch1, int32_t n) {
+      for (int32_t i = 0; i < n; ++i) {
+        const float u = osc.Next();
+        const float g0 = depth * u + rest;
+        const float g1 = panner ? (1.0f - u) * depth + rest : g0;
+        ch0[i] = ch0[i] * g0;
+        ch1[i] = ch1[i] * g1;
+      }
+      osc.Store(state);
     }
-    void Finish() { osc.Store(state); }
   };
 
-  static ShapeKernels<Kernel> BeginBlock(Maps& m, const BlockInfo& block, const Parameters& p) {
-    TremoloState& s = m.states[block.id];
+  static ShapeKernels<Kernel> BeginBlock(State& s, const BlockInfo& block, const Parameters& p) {
     s.mode = p.mode;
     s.shape = p.shape;
     s.depth = p.depth;
@@ -81,12 +72,20 @@ struct TremoloEffect {
   }
 };
 
-void* const kItems[] = {&gMode, &gShape, &gRate.item, &gDepth.item, nullptr};
+constexpr OptionSpec kModes[] = {{u"トレモロ", "Tremolo"}, {u"パンナー", "Auto-panner"}};
+
+constexpr ItemSpec kItems[] = {
+    SelectSpec(u"タイプ", "mode", "Mode", 0, kModes),
+    SelectSpec(u"波形タイプ", "shape", "Waveform", 0, kWaveShapeOptions),
+    TrackSpec(u"周期", "rate", "Rate (Hz)", 3.0, 0.1, 30.0, 0.01),
+    TrackSpec(u"深さ", "depth", "Depth", 0.3, 0.0, 1.0, 0.01),
+};
+
+constexpr EffectInfo kInfo{"tremolo", u"トレモロ/パンナー", u"Velmor ミニオーディオエフェクト(トレモロ) " VELMOR_VERSION_TEXT,
+                           "Velmor Tremolo/Auto-panner", kItems};
 
 }  // namespace
 
-FilterPluginTable gPluginTable =
-    MakeDescriptor(u"トレモロ/パンナー", u"Velmor ミニオーディオエフェクト(トレモロ) " VELMOR_VERSION_TEXT,
-                   kItems, &ProcessAudioBlock<TremoloEffect>);
+extern constinit const EffectHandler kHandler = MakeEffectHandler<TremoloEffect>(kInfo);
 
-}  // namespace velmor
+}  // namespace velmor::tremolo

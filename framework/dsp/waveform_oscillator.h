@@ -12,7 +12,7 @@
 #include <variant>
 
 #include "framework/dsp/biquad.h"
-#include "framework/host_abi.h"
+#include "framework/effect.h"
 
 namespace velmor {
 
@@ -20,8 +20,12 @@ enum class WaveShape : int32_t { Sine = 0, Triangle = 1, Square = 2, SawUp = 3, 
 
 // The option list of the "波形タイプ" item, the same in every plug-in that
 // carries the oscillator: option value = WaveShape value.
-inline constexpr SelectOption kWaveShapeOptions[] = {
-    {u"SIN波", 0}, {u"三角波", 1}, {u"矩形波", 2}, {u"のこぎり波(Up)", 3}, {u"のこぎり波(Down)", 4}, {nullptr, 0},
+inline constexpr OptionSpec kWaveShapeOptions[] = {
+    {u"SIN波", "Sine"},
+    {u"三角波", "Triangle"},
+    {u"矩形波", "Square"},
+    {u"のこぎり波(Up)", "Saw up"},
+    {u"のこぎり波(Down)", "Saw down"},
 };
 
 inline constexpr float kOscillatorPi = 3.1415927f;     // bits 0x40490FDB

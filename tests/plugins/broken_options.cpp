@@ -1,12 +1,12 @@
 // A deliberately broken plug-in for the validator's tests: its option list
 // ends with a non-zero value in the terminating entry.
-#include "framework/descriptor.h"
+#include "bindings/aviutl2/descriptor.h"
 
-namespace velmor {
+namespace velmor::aviutl2 {
 namespace {
 
 SelectOption kOptions[] = {{u"one", 0}, {u"two", 1}, {nullptr, 5}};
-SelectItem gChoice = MakeSelect(u"choice", 0, kOptions);
+SelectItem gChoice{kSelectType, u"choice", 0, kOptions};
 
 bool ProcessAudio(const AudioProcContext* audio) {
   float buffer[1];
@@ -21,6 +21,7 @@ void* const kItems[] = {&gChoice, nullptr};
 
 }  // namespace
 
-FilterPluginTable gPluginTable = MakeDescriptor(u"broken options", u"test", kItems, &ProcessAudio);
+FilterPluginTable gPluginTable{kAudioFilterFlag, u"broken options", kPluginLabel, u"test",
+                               kItems, &ProcessVideo, &ProcessAudio};
 
-}  // namespace velmor
+}  // namespace velmor::aviutl2

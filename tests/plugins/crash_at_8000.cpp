@@ -3,12 +3,12 @@
 #include <csignal>
 #include <vector>
 
-#include "framework/descriptor.h"
+#include "bindings/aviutl2/descriptor.h"
 
-namespace velmor {
+namespace velmor::aviutl2 {
 namespace {
 
-Track gGain = MakeTrack(u"gain", 1.0, 0.0, 2.0, 0.1);
+TrackItem gGain{kTrackType, u"gain", 1.0, 0.0, 2.0, 0.1};
 
 bool ProcessAudio(const AudioProcContext* audio) {
   if (audio->scene->sample_rate == 8000) std::raise(SIGSEGV);
@@ -21,10 +21,11 @@ bool ProcessAudio(const AudioProcContext* audio) {
   return true;
 }
 
-void* const kItems[] = {&gGain.item, nullptr};
+void* const kItems[] = {&gGain, nullptr};
 
 }  // namespace
 
-FilterPluginTable gPluginTable = MakeDescriptor(u"crash at 8000", u"test", kItems, &ProcessAudio);
+FilterPluginTable gPluginTable{kAudioFilterFlag, u"crash at 8000", kPluginLabel, u"test",
+                               kItems, &ProcessVideo, &ProcessAudio};
 
-}  // namespace velmor
+}  // namespace velmor::aviutl2

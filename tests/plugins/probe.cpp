@@ -2,15 +2,14 @@
 // the audio. Channel 0 of every sample becomes the block's frame number and
 // channel 1 the block's length; the first sample of channel 1 holds the scene
 // rate instead.
-#include "framework/descriptor.h"
-#include "framework/host_abi.h"
+#include "bindings/aviutl2/descriptor.h"
 
-namespace velmor {
+namespace velmor::aviutl2 {
 namespace {
 
 SelectOption kOptions[] = {{u"A", 0}, {u"B", 1}, {nullptr, 0}};
-SelectItem gChoice = MakeSelect(u"choice", 0, kOptions);
-Track gGain = MakeTrack(u"gain", 1.0, 0.0, 2.0, 0.1);
+SelectItem gChoice{kSelectType, u"choice", 0, kOptions};
+TrackItem gGain{kTrackType, u"gain", 1.0, 0.0, 2.0, 0.1};
 
 bool ProcessAudio(const AudioProcContext* audio) {
   const int32_t n = audio->object->sample_count;
@@ -19,7 +18,7 @@ bool ProcessAudio(const AudioProcContext* audio) {
   audio->read_samples(left, 0);
   audio->read_samples(right, 1);
   for (int32_t i = 0; i < n; ++i) {
-    left[i] = static_cast<float>(audio->object->frame) * static_cast<float>(gGain.item.value) + static_cast<float>(gChoice.value);
+    left[i] = static_cast<float>(audio->object->frame) * static_cast<float>(gGain.value) + static_cast<float>(gChoice.value);
     right[i] = i == 0 ? static_cast<float>(audio->scene->sample_rate) : static_cast<float>(n);
   }
   audio->write_samples(left, 0);
@@ -29,10 +28,11 @@ bool ProcessAudio(const AudioProcContext* audio) {
   return true;
 }
 
-void* const kItems[] = {&gChoice, &gGain.item, nullptr};
+void* const kItems[] = {&gChoice, &gGain, nullptr};
 
 }  // namespace
 
-FilterPluginTable gPluginTable = MakeDescriptor(u"probe", u"test probe", kItems, &ProcessAudio);
+FilterPluginTable gPluginTable{kAudioFilterFlag, u"probe", kPluginLabel, u"test probe",
+                               kItems, &ProcessVideo, &ProcessAudio};
 
-}  // namespace velmor
+}  // namespace velmor::aviutl2
