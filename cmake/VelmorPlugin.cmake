@@ -9,6 +9,11 @@ if(CMAKE_SYSTEM_PROCESSOR MATCHES "x86|AMD64|amd64" OR WIN32)
   target_compile_options(velmor_flags INTERFACE -mfpmath=sse -msse2)
 endif()
 
+if(PROJECT_VERSION_PATCH STREQUAL "")
+  set(VELMOR_VERSION_PATCH_NUMBER 0)
+else()
+  set(VELMOR_VERSION_PATCH_NUMBER ${PROJECT_VERSION_PATCH})
+endif()
 configure_file(${CMAKE_CURRENT_LIST_DIR}/version.h.in
                ${CMAKE_BINARY_DIR}/generated/framework/version.h @ONLY)
 

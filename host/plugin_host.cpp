@@ -1,5 +1,7 @@
 #include "host/plugin_host.h"
 
+#include "host/allocation_counter.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cstring>
@@ -57,6 +59,7 @@ struct ActiveBlock {
 thread_local ActiveBlock* gActive = nullptr;
 
 bool ReadSamples(float* buffer, int32_t channel) {
+  AllocationCountingPause hostCode;
   ActiveBlock* block = gActive;
   block->result->calls.push_back({HostCall::Read, channel, buffer});
   if ((channel == 0 || channel == 1) && block->count > 0)
@@ -65,6 +68,7 @@ bool ReadSamples(float* buffer, int32_t channel) {
 }
 
 bool WriteSamples(float* buffer, int32_t channel) {
+  AllocationCountingPause hostCode;
   ActiveBlock* block = gActive;
   block->result->calls.push_back({HostCall::Write, channel, buffer});
   if ((channel == 0 || channel == 1) && block->count > 0)

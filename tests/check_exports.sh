@@ -1,11 +1,16 @@
 #!/usr/bin/env bash
-# check_exports.sh elf NM FILE | pe OBJDUMP FILE
-# Fails unless FILE defines exactly the three plug-in entry points in its
-# dynamic symbol table (ELF) or export table (PE); a PE file may moreover
-# import only system DLLs.
+# check_exports.sh elf NM FILE [SYMBOL...] | pe OBJDUMP FILE
+# Fails unless FILE defines exactly the given symbols (by default the three
+# AviUtl2 entry points) in its dynamic symbol table (ELF) or export table
+# (PE); a PE file may moreover import only system DLLs.
 set -euo pipefail
 kind=$1 tool=$2 file=$3
-expected=$'GetFilterPluginTable\nInitializePlugin\nUninitializePlugin'
+shift 3
+if [ $# -gt 0 ]; then
+  expected=$(printf '%s\n' "$@" | sort)
+else
+  expected=$'GetFilterPluginTable\nInitializePlugin\nUninitializePlugin'
+fi
 if [ "$kind" = elf ]; then
   exports=$("$tool" -D --defined-only "$file" | awk 'NF >= 3 { print $3 }' | sort)
 else

@@ -27,8 +27,8 @@ const char* Help(const std::string& command) {
            "Prints the plug-in's name, label and information line, then every item:\n"
            "kind, label, default, range and step, and the options with their values.\n";
   if (command == "render")
-    return "usage: velmor-host render PLUGIN IN OUT [--set NAME=VALUE]... [--fps N] [--rate HZ]\n"
-           "                          [--rate-as-is] [--id N] [--quiet] [--stats]\n\n"
+    return "usage: velmor-host render PLUGIN IN OUT [--set NAME=VALUE]... [--fps N] [--block N]\n"
+           "                          [--rate HZ] [--rate-as-is] [--id N] [--quiet] [--stats]\n\n"
            "Reads IN (any file libsndfile reads: WAV, FLAC, AIFF, ...) and feeds it to the\n"
            "plug-in as the editor plays one object: one block per video frame (sample rate\n"
            "/ fps samples; the last block shorter), frame numbers 0, 1, 2, ...  Mono files\n"
@@ -38,6 +38,8 @@ const char* Help(const std::string& command) {
            "  --set NAME=VALUE  an item by its exact label or 1-based index; a drop-down\n"
            "                    list takes an option text or an option number\n"
            "  --fps N           video frames per second (default 30)\n"
+           "  --block N         blocks of N samples instead of one per video frame, as\n"
+           "                    LV2 hosts run them (ffmpeg: 1024, lv2apply: 1)\n"
            "  --rate HZ         tell the plug-in this project rate (samples are not resampled)\n"
            "  --rate-as-is      tell the plug-in the file's own rate (the default)\n"
            "  --id N            the timeline object's id (default 1)\n"

@@ -55,6 +55,7 @@ int Info(Arguments& args) {
 int Render(Arguments& args) {
   std::vector<std::string> positional, settings;
   double fps = 30.0;
+  int64_t blockLength = 0;  // 0: one block per video frame
   int64_t id = 1;
   int rateOverride = 0;
   bool quiet = false, stats = false;
@@ -62,6 +63,7 @@ int Render(Arguments& args) {
     const std::string word = args.Next("argument");
     if (word == "--set") settings.push_back(args.Next("NAME=VALUE after --set"));
     else if (word == "--fps") fps = ParseNumber(args.Next("N after --fps"), "--fps");
+    else if (word == "--block") blockLength = ParseInteger(args.Next("N after --block"), "--block");
     else if (word == "--id") id = ParseInteger(args.Next("N after --id"), "--id");
     else if (word == "--rate") rateOverride = static_cast<int>(ParseInteger(args.Next("HZ after --rate"), "--rate"));
     else if (word == "--rate-as-is") rateOverride = 0;
@@ -72,6 +74,7 @@ int Render(Arguments& args) {
   }
   if (positional.size() != 3) throw UsageError("render takes PLUGIN IN OUT");
   if (!(fps > 0) || !std::isfinite(fps)) throw UsageError("--fps must be above 0");
+  if (blockLength < 0 || blockLength > (int64_t{1} << 24)) throw UsageError("--block must be 1 to 16777216");
 
   auto plugin = OpenPlugin(positional[0]);
   for (const auto& s : settings) ApplySetting(*plugin, s);
@@ -97,8 +100,13 @@ int Render(Arguments& args) {
   size_t done = 0;
   // Frame b covers the samples from floor(b * rate / fps) up to the next
   // frame's start, as the editor plays one object; the last block is shorter.
+  // With --block, every block but the last has that many samples.
+  auto blockEnd = [&](int64_t b) {
+    if (blockLength > 0) return static_cast<size_t>((b + 1) * blockLength);
+    return static_cast<size_t>(std::floor(static_cast<double>(b + 1) * rate / fps));
+  };
   for (int64_t b = 0; done < total; ++b) {
-    const auto end = std::min(total, static_cast<size_t>(std::floor(static_cast<double>(b + 1) * rate / fps)));
+    const auto end = std::min(total, blockEnd(b));
     if (end <= done) continue;
     const size_t n = end - done;
     left.resize(n);

@@ -4,6 +4,8 @@
 // the five products summed from left to right).
 #pragma once
 
+#include <cstdint>
+
 #include "framework/dsp/biquad.h"
 #include "framework/dsp/vec4.h"
 

@@ -1,0 +1,32 @@
+// How the LV2 binding lays out a plug-in: its URI and its ports. Shared by
+// the library and the generator of its Turtle files, so the two agree.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "framework/effect_handler.h"
+
+namespace velmor::lv2 {
+
+// Stable from the first release on: hosts and saved sessions refer to it.
+inline constexpr const char* kUriPrefix = "urn:velmor:";
+
+inline std::string PluginUri(const EffectInfo& info) { return std::string(kUriPrefix) + info.slug; }
+
+// Ports 0 to 3 are the audio ports, in this order; port 4 + k is the
+// control input of item k.
+enum AudioPort : uint32_t { kInLeft, kInRight, kOutLeft, kOutRight, kAudioPorts };
+
+struct AudioPortInfo {
+  const char* symbol;
+  const char* name;
+  bool input;
+};
+
+inline constexpr AudioPortInfo kAudioPortInfo[kAudioPorts] = {
+    {"in_l", "In L", true}, {"in_r", "In R", true}, {"out_l", "Out L", false}, {"out_r", "Out R", false}};
+
+inline constexpr uint32_t ControlPort(size_t item) { return kAudioPorts + static_cast<uint32_t>(item); }
+
+}  // namespace velmor::lv2

@@ -1,0 +1,158 @@
+// Writes the Turtle files of the LV2 bundle from the effects' own item
+// tables: manifest.ttl and one <slug>.ttl per plug-in.
+//
+//   velmor-lv2-turtle BUNDLE_DIR LIBRARY_FILE_NAME
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "bindings/lv2/ports.h"
+#include "effect_handlers.h"
+#include "framework/version.h"
+
+namespace velmor::lv2 {
+namespace {
+
+std::string Utf8(const char16_t* text) {
+  std::string out;
+  for (size_t i = 0; text[i] != 0; ++i) {
+    uint32_t c = text[i];
+    if (c >= 0xD800 && c < 0xDC00 && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000)
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00u);
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+// A Turtle string literal.
+std::string Quoted(const std::string& text) {
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '"' || c == '\\') out += '\\';
+    out += c;
+  }
+  return out + "\"";
+}
+
+// The shortest decimal that reads back as the same double, as a Turtle
+// decimal (always with a point).
+std::string Decimal(double v) {
+  char text[64];
+  for (int digits = 1; digits <= 17; ++digits) {
+    std::snprintf(text, sizeof text, "%.*g", digits, v);
+    if (std::strtod(text, nullptr) == v) break;
+  }
+  std::string s = text;
+  if (s.find_first_of(".e") == std::string::npos) s += ".0";
+  return s;
+}
+
+// The LV2 class that says what kind of effect a plug-in is.
+const char* PluginClass(const std::string& slug) {
+  if (slug == "equalizer") return "lv2:EQPlugin";
+  if (slug == "distortion") return "lv2:DistortionPlugin";
+  if (slug == "delay") return "lv2:DelayPlugin";
+  if (slug == "pitch_shifter") return "lv2:PitchPlugin";
+  if (slug == "filter") return "lv2:FilterPlugin";
+  return "lv2:ModulatorPlugin";  // the modulator, the tremolo and auto-panner
+}
+
+std::string PluginTurtle(const EffectInfo& info) {
+  std::ostringstream t;
+  t << "@prefix doap: <http://usefulinc.com/ns/doap#> .\n"
+       "@prefix lv2: <http://lv2plug.in/ns/lv2core#> .\n"
+       "@prefix pprops: <http://lv2plug.in/ns/ext/port-props#> .\n"
+       "@prefix rdf: <http://www.w3.org/1999/02/22-rdf-syntax-ns#> .\n"
+       "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n\n";
+  t << "<" << PluginUri(info) << ">\n"
+    << "    a lv2:Plugin , " << PluginClass(info.slug) << " ;\n"
+    << "    doap:name " << Quoted(info.english) << " , " << Quoted(Utf8(info.name)) << "@ja ;\n"
+    << "    rdfs:comment " << Quoted(Utf8(info.information)) << "@ja ;\n"
+    << "    doap:license <https://spdx.org/licenses/MIT> ;\n"
+    << "    lv2:minorVersion " << VELMOR_VERSION_MINOR << " ;\n"
+    << "    lv2:microVersion " << VELMOR_VERSION_PATCH << " ;\n"
+    << "    lv2:optionalFeature lv2:hardRTCapable ;\n"
+    << "    lv2:port";
+  for (uint32_t p = 0; p < kAudioPorts; ++p) {
+    const AudioPortInfo& port = kAudioPortInfo[p];
+    t << (p == 0 ? " [\n" : " , [\n")
+      << "        a lv2:AudioPort , " << (port.input ? "lv2:InputPort" : "lv2:OutputPort") << " ;\n"
+      << "        lv2:index " << p << " ;\n"
+      << "        lv2:symbol " << Quoted(port.symbol) << " ;\n"
+      << "        lv2:name " << Quoted(port.name) << "\n    ]";
+  }
+  for (size_t k = 0; k < info.items.size(); ++k) {
+    const ItemSpec& item = info.items[k];
+    t << " , [\n"
+      << "        a lv2:ControlPort , lv2:InputPort ;\n"
+      << "        lv2:index " << ControlPort(k) << " ;\n"
+      << "        lv2:symbol " << Quoted(item.symbol) << " ;\n"
+      << "        lv2:name " << Quoted(item.english) << " , " << Quoted(Utf8(item.label)) << "@ja ;\n"
+      << "        lv2:default " << Decimal(item.defaultValue) << " ;\n"
+      << "        lv2:minimum " << Decimal(item.min) << " ;\n"
+      << "        lv2:maximum " << Decimal(item.max);
+    if (item.kind == ItemKind::Track) {
+      t << " ;\n        pprops:rangeSteps " << std::llround((item.max - item.min) / item.step) + 1;
+    } else {
+      t << " ;\n        lv2:portProperty lv2:integer , lv2:enumeration ;\n        lv2:scalePoint";
+      for (size_t o = 0; o < item.options.size(); ++o)
+        t << (o == 0 ? " [\n" : " , [\n") << "            rdfs:label " << Quoted(item.options[o].english) << " , "
+          << Quoted(Utf8(item.options[o].label)) << "@ja ;\n"
+          << "            rdf:value " << o << "\n        ]";
+    }
+    t << "\n    ]";
+  }
+  t << " .\n";
+  return t.str();
+}
+
+std::string ManifestTurtle(const std::string& library) {
+  std::ostringstream t;
+  t << "@prefix lv2: <http://lv2plug.in/ns/lv2core#> .\n"
+       "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n";
+  for (const EffectHandler* effect : kAllEffects)
+    t << "\n<" << PluginUri(*effect->info) << ">\n    a lv2:Plugin ;\n    lv2:binary <" << library
+      << "> ;\n    rdfs:seeAlso <" << effect->info->slug << ".ttl> .\n";
+  return t.str();
+}
+
+bool WriteFile(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary);
+  out << text;
+  out.close();
+  if (!out) std::fprintf(stderr, "velmor-lv2-turtle: cannot write %s\n", path.c_str());
+  return static_cast<bool>(out);
+}
+
+}  // namespace
+}  // namespace velmor::lv2
+
+int main(int argc, char** argv) {
+  using namespace velmor::lv2;
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: velmor-lv2-turtle BUNDLE_DIR LIBRARY_FILE_NAME\n");
+    return 2;
+  }
+  const std::string dir = argv[1];
+  bool ok = WriteFile(dir + "/manifest.ttl", ManifestTurtle(argv[2]));
+  for (const velmor::EffectHandler* effect : velmor::kAllEffects)
+    ok = WriteFile(dir + "/" + effect->info->slug + ".ttl", PluginTurtle(*effect->info)) && ok;
+  return ok ? 0 : 1;
+}

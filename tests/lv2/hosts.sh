@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# hosts.sh BUNDLE VELMOR_HOST AUF2_DIR
+# The LV2 bundle in hosts we did not write: lv2_validate passes on it, lv2ls
+# lists all seven plug-ins, and for every plug-in, at settings that are not
+# the defaults and at 48000 Hz, ffmpeg's lv2 filter and lv2apply render a
+# float WAV whose samples are those of velmor-host render through the
+# AviUtl2 plug-in with the same blocks (ffmpeg runs 1024 samples a block, as
+# asetnsamples cuts them, lv2apply one sample). The modulator's first block
+# divides by 44100 Hz and later ones by the scene's rate, so at 48000 Hz its
+# output shows whether the blocks are the same. Exits 77 (skipped) when a
+# host is not installed.
+set -euo pipefail
+bundle=$1 host=$2 auf2=$3
+for tool in lv2_validate sord_validate lv2ls lv2info lv2apply ffmpeg; do
+  command -v "$tool" >/dev/null || { echo "$tool is not installed"; exit 77; }
+done
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir "$work/lv2"
+ln -s "$(cd "$bundle" && pwd)" "$work/lv2/velmor.lv2"
+export LV2_PATH="$work/lv2"
+
+lv2_validate "$bundle"/*.ttl >"$work/validate.log" 2>&1 || { cat "$work/validate.log"; echo "lv2_validate failed"; exit 1; }
+grep -q 'Found 0 errors' "$work/validate.log" || { cat "$work/validate.log"; exit 1; }
+echo "lv2_validate: $(tail -1 "$work/validate.log")"
+
+listed=$(lv2ls | grep -c '^urn:velmor:' || true)
+[ "$listed" -eq 7 ] || { lv2ls; echo "lv2ls lists $listed Velmor plug-ins, not 7"; exit 1; }
+echo "lv2ls: 7 plug-ins"
+
+"$host" signal "$work/in.wav" --rate 48000 --seconds 2
+raw() { ffmpeg -hide_banner -loglevel error -y -i "$1" -f f32le "$2"; }
+
+# plug-in, slug, settings by port symbol: every item moved off its default.
+cases=(
+  "VelmorEqualizer equalizer band_100=6 band_200=-3.5 band_400=2 band_800=-4.5 band_1600=1.2 band_3200=3 band_6400=-7 band_12800=-9"
+  "VelmorModulator modulator mode=1 shape=2 speed=300 depth=0.4"
+  "VelmorDistortion distortion level=80 type=2 gain=70 tone=0.3 character=4.5"
+  "VelmorDelay delay dry=80 wet=60 type=2 time=120 feedback=0.55"
+  "VelmorPitchShifter pitch_shifter dry=20 wet=90 pitch=-7.25"
+  "VelmorTremolo tremolo mode=1 shape=4 rate=7.5 depth=0.8"
+  "VelmorFilter filter type=1 cutoff=1200 q=3.5"
+)
+failed=0
+for entry in "${cases[@]}"; do
+  read -r name slug settings <<<"$entry"
+  uri="urn:velmor:$slug"
+  # The item index of each port symbol: the control ports in port order.
+  mapfile -t symbols < <(lv2info "$uri" | awk '/Symbol:/ { print $2 }' | tail -n +5)
+  sets=() ffcontrols="" lv2controls=()
+  for setting in $settings; do
+    symbol=${setting%%=*} value=${setting#*=}
+    index=0
+    for k in "${!symbols[@]}"; do [ "${symbols[$k]}" = "$symbol" ] && index=$((k + 1)); done
+    [ "$index" -gt 0 ] || { echo "$uri has no port $symbol"; exit 1; }
+    sets+=(--set "$index=$value")
+    ffcontrols+="${ffcontrols:+|}$symbol=$value"
+    lv2controls+=(-c "$symbol" "$value")
+  done
+  ffmpeg -hide_banner -loglevel error -y -i "$work/in.wav" \
+    -af "asetnsamples=n=1024:p=0,lv2=p=urn\\\\:velmor\\\\:$slug:c=$ffcontrols" -c:a pcm_f32le "$work/ffmpeg.wav"
+  lv2apply -i "$work/in.wav" -o "$work/lv2apply.wav" "${lv2controls[@]}" "$uri" >/dev/null
+  "$host" render "$auf2/$name.auf2" "$work/in.wav" "$work/ref1024.wav" --block 1024 --quiet "${sets[@]}"
+  "$host" render "$auf2/$name.auf2" "$work/in.wav" "$work/ref1.wav" --block 1 --quiet "${sets[@]}"
+  for f in ffmpeg lv2apply ref1024 ref1; do raw "$work/$f.wav" "$work/$f.raw"; done
+  for pair in "ffmpeg ref1024" "lv2apply ref1"; do
+    read -r got want <<<"$pair"
+    bytes=$(stat -c %s "$work/$want.raw")
+    if [ "$bytes" -gt 0 ] && cmp -s "$work/$got.raw" "$work/$want.raw"; then
+      printf '%-20s %-9s identical, %d samples\n' "$name" "$got" $((bytes / 4))
+    else
+      printf '%-20s %-9s DIFFERS from velmor-host render (%s)\n' "$name" "$got" "$(cmp "$work/$got.raw" "$work/$want.raw" 2>&1 | head -1)"
+      failed=1
+    fi
+  done
+done
+exit $failed
