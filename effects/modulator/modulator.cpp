@@ -1,7 +1,12 @@
 // VelmorModulator: ring modulation (a gain that follows the waveform) and FM
 // (a delay line whose tap the waveform sweeps), from the smoothed waveform
 // oscillator with its smoothing at 12000 Hz. Each mode keeps its own record.
+#include <algorithm>
 #include <cmath>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "framework/dsp/ring_index.h"
 #include "framework/dsp/waveform_oscillator.h"
@@ -65,7 +70,50 @@ void PrepareOscillator(Record& r, int32_t shape, float depth, float frequency, f
   r.lastSampleRate = sampleRate;
 }
 
-inline int32_t LineSlot(int32_t index) { return WrapIndex<kLineLength>(index); }
+// The taps of m samples from the oscillator's values u: for sample i the tap
+// offset D = (depth * 1000) * u[i], limited to the offsets' limit (NaN to its
+// negative end), k = D truncated, the weight D - k and the two slots
+// readIndex + i + k and the one after, modulo the line's length. Four lanes
+// at a time: the slot is reduced without a division. Within the limit the
+// index is below 2^24, so it converts to single precision exactly, and the
+// quotient index * 0.001f truncates to the true one (a multiple of 1000
+// gives a quotient a little above the integer, anything else lies at least
+// 0.001 from one); the remainder then lies between -999 and 999.
+void TapPositions(const float* u, int m, float excursion, int32_t readIndex, float* weight, int32_t* slot0,
+                  int32_t* slot1) {
+  int i = 0;
+#if defined(__SSE2__)
+  const __m128 scale = _mm_set1_ps(excursion), low = _mm_set1_ps(-kLargestOffset), high = _mm_set1_ps(kLargestOffset);
+  const __m128i length = _mm_set1_epi32(kLineLength), zero = _mm_setzero_si128(), one = _mm_set1_epi32(1);
+  const __m128 inverseLength = _mm_set1_ps(0.001f);
+  for (; i + 4 <= m; i += 4) {
+    __m128 D = _mm_mul_ps(scale, _mm_loadu_ps(u + i));
+    D = _mm_min_ps(_mm_max_ps(D, low), high);  // max takes the second operand when D is NaN
+    const __m128i k = _mm_cvttps_epi32(D);
+    _mm_storeu_ps(weight + i, _mm_sub_ps(D, _mm_cvtepi32_ps(k)));
+    const __m128i base = _mm_add_epi32(_mm_set1_epi32(readIndex + i), _mm_setr_epi32(0, 1, 2, 3));
+    const __m128i index = _mm_add_epi32(base, k);
+    const __m128i q = _mm_cvttps_epi32(_mm_mul_ps(_mm_cvtepi32_ps(index), inverseLength));
+    // q * 1000 = q * 1024 - q * 16 - q * 8
+    const __m128i q1000 = _mm_sub_epi32(_mm_sub_epi32(_mm_slli_epi32(q, 10), _mm_slli_epi32(q, 4)), _mm_slli_epi32(q, 3));
+    __m128i r = _mm_sub_epi32(index, q1000);
+    r = _mm_add_epi32(r, _mm_and_si128(_mm_cmplt_epi32(r, zero), length));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(slot0 + i), r);
+    // The slot after: r + 1, or 0 after the last slot.
+    r = _mm_add_epi32(r, one);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(slot1 + i), _mm_andnot_si128(_mm_cmpeq_epi32(r, length), r));
+  }
+#endif
+  for (; i < m; ++i) {
+    float D = excursion * u[i];
+    if (!(D >= -kLargestOffset)) D = -kLargestOffset;  // NaN too
+    if (D > kLargestOffset) D = kLargestOffset;
+    const int32_t k = static_cast<int32_t>(D);
+    weight[i] = D - static_cast<float>(k);
+    slot0[i] = WrapIndex<kLineLength>(readIndex + i + k);
+    slot1[i] = WrapIndex<kLineLength>(readIndex + i + k + 1);
+  }
+}
 
 struct ModulatorEffect {
   static constexpr bool kReadsSampleRate = true;
@@ -102,55 +150,63 @@ struct ModulatorEffect {
   template <int kShape>
   struct RingKernel {
     RingModState& state;
-    OscillatorRunner<kShape> osc;
-    float depth, rest;
-
-    explicit RingKernel(RingModState& s) : state(s), osc(s), depth(s.depth), rest(1.0f - s.depth) {}
 
     void Run(float* ch0, float* ch1, int32_t n) {
-      for (int32_t i = 0; i < n; ++i) {
-        const float gain = osc.Next() * depth + rest;
-        ch0[i] = ch0[i] * gain;
-        ch1[i] = ch1[i] * gain;
+      OscillatorRunner<kShape> osc(state);
+      const float depth = state.depth, rest = 1.0f - state.depth;
+      float u[kOscillatorChunk];
+      for (int32_t start = 0; start < n; start += kOscillatorChunk) {
+        const int m = static_cast<int>(std::min<int32_t>(kOscillatorChunk, n - start));
+        osc.Fill(u, m);
+        float* l = ch0 + start;
+        float* r = ch1 + start;
+        for (int i = 0; i < m; ++i) {
+          const float gain = u[i] * depth + rest;
+          l[i] = l[i] * gain;
+          r[i] = r[i] * gain;
+        }
       }
       osc.Store(state);
     }
   };
 
+  // The swept taps of both lines, a run at a time: the oscillator's values,
+  // then the tap positions and weights of the run (a pass that the compiler
+  // runs several lanes at once), then the reads and writes of the lines in
+  // sample order.
   template <int kShape>
   struct FmKernel {
     FmModState& state;
-    OscillatorRunner<kShape> osc;
-    float excursion;  // depth * maxExcursion
-    int32_t readIndex, writeIndex;
-
-    explicit FmKernel(FmModState& s)
-        : state(s), osc(s), excursion(s.depth * s.maxExcursion),
-          readIndex(s.left.readIndex), writeIndex(s.left.writeIndex) {}
 
     void Run(float* ch0, float* ch1, int32_t n) {
-      for (int32_t i = 0; i < n; ++i) Process(ch0[i], ch1[i]);
+      OscillatorRunner<kShape> osc(state);
+      const float excursion = state.depth * state.maxExcursion;
+      int32_t readIndex = state.left.readIndex, writeIndex = state.left.writeIndex;
+      float* left = state.left.samples;
+      float* right = state.right.samples;
+      float u[kOscillatorChunk], weight[kOscillatorChunk];
+      int32_t slot0[kOscillatorChunk], slot1[kOscillatorChunk];
+      for (int32_t start = 0; start < n; start += kOscillatorChunk) {
+        const int m = static_cast<int>(std::min<int32_t>(kOscillatorChunk, n - start));
+        osc.Fill(u, m);
+        TapPositions(u, m, excursion, readIndex, weight, slot0, slot1);
+        float* l = ch0 + start;
+        float* r = ch1 + start;
+        for (int i = 0; i < m; ++i) {
+          const float w = weight[i];
+          const float yL = (1.0f - w) * left[slot0[i]] + w * left[slot1[i]];
+          const float yR = (1.0f - w) * right[slot0[i]] + w * right[slot1[i]];
+          left[writeIndex] = l[i];
+          right[writeIndex] = r[i];
+          writeIndex = NextIndex<kLineLength>(writeIndex);
+          l[i] = yL;
+          r[i] = yR;
+        }
+        readIndex = (readIndex + m) % kLineLength;
+      }
       osc.Store(state);
       state.left.readIndex = state.right.readIndex = readIndex;
       state.left.writeIndex = state.right.writeIndex = writeIndex;
-    }
-
-    void Process(float& s0, float& s1) {
-      float D = excursion * osc.Next();
-      if (!(D >= -kLargestOffset)) D = -kLargestOffset;  // NaN too
-      if (D > kLargestOffset) D = kLargestOffset;
-      const int32_t k = static_cast<int32_t>(D);
-      const float w = D - static_cast<float>(k);
-      const int32_t i0 = LineSlot(readIndex + k);
-      const int32_t i1 = LineSlot(readIndex + k + 1);
-      const float yL = (1.0f - w) * state.left.samples[i0] + w * state.left.samples[i1];
-      const float yR = (1.0f - w) * state.right.samples[i0] + w * state.right.samples[i1];
-      state.left.samples[writeIndex] = s0;
-      state.right.samples[writeIndex] = s1;
-      readIndex = NextIndex<kLineLength>(readIndex);
-      writeIndex = NextIndex<kLineLength>(writeIndex);
-      s0 = yL;
-      s1 = yR;
     }
   };
 

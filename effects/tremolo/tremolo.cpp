@@ -1,5 +1,7 @@
 // VelmorTremolo: tremolo and auto-panner driven by the smoothed waveform
 // oscillator (smoothing at 2000 Hz).
+#include <algorithm>
+
 #include "framework/dsp/waveform_oscillator.h"
 #include "framework/effect_handler.h"
 #include "framework/version.h"
@@ -42,20 +44,29 @@ struct TremoloEffect {
   template <int kShape>
   struct Kernel {
     TremoloState& state;
-    OscillatorRunner<kShape> osc;
-    float depth, rest;  // rest = 1 - depth
-    bool panner;
-
-    explicit Kernel(TremoloState& s)
-        : state(s), osc(s), depth(s.depth), rest(1.0f - s.depth), panner(s.mode != 0) {}
 
     void Run(float* ch0, float* ch1, int32_t n) {
-      for (int32_t i = 0; i < n; ++i) {
-        const float u = osc.Next();
-        const float g0 = depth * u + rest;
-        const float g1 = panner ? (1.0f - u) * depth + rest : g0;
-        ch0[i] = ch0[i] * g0;
-        ch1[i] = ch1[i] * g1;
+      OscillatorRunner<kShape> osc(state);
+      const float depth = state.depth, rest = 1.0f - state.depth;
+      const bool panner = state.mode != 0;
+      float u[kOscillatorChunk];
+      for (int32_t start = 0; start < n; start += kOscillatorChunk) {
+        const int m = static_cast<int>(std::min<int32_t>(kOscillatorChunk, n - start));
+        osc.Fill(u, m);
+        float* l = ch0 + start;
+        float* r = ch1 + start;
+        if (panner) {
+          for (int i = 0; i < m; ++i) {
+            l[i] = l[i] * (depth * u[i] + rest);
+            r[i] = r[i] * ((1.0f - u[i]) * depth + rest);
+          }
+        } else {
+          for (int i = 0; i < m; ++i) {
+            const float g = depth * u[i] + rest;
+            l[i] = l[i] * g;
+            r[i] = r[i] * g;
+          }
+        }
       }
       osc.Store(state);
     }

@@ -4,7 +4,7 @@
 // step, and a low-pass section that rounds off the waveform's corners. It
 // yields one unipolar value per sample frame, nominally 0 to 1. All arithmetic
 // is single precision but the sine, which is taken in double on the widened
-// phase and rounded back.
+// phase and rounded back (PhaseSine).
 #pragma once
 
 #include <cmath>
@@ -12,6 +12,7 @@
 #include <variant>
 
 #include "framework/dsp/biquad.h"
+#include "framework/dsp/phase_sine.h"
 #include "framework/effect.h"
 
 namespace velmor {
@@ -44,7 +45,7 @@ struct WaveformOscillator {
 // The waveform value v of a shape at phase P; any unlisted shape gives 0.
 inline float WaveformValue(int32_t shape, float P) {
   switch (shape) {
-    case 0: return static_cast<float>(std::sin(static_cast<double>(P)));
+    case 0: return PhaseSine(P);
     case 1: {
       const float t = ((P + P) - kOscillatorPi) / kOscillatorPi;
       return kOscillatorPi > P ? t : 2.0f - t;
@@ -89,6 +90,10 @@ float NextValue(Oscillator& osc) {
   return y * 0.5f + 0.5f;
 }
 
+// Values a runner makes at a time; kernels work through a block in runs of
+// this length, on arrays that live on the stack.
+inline constexpr int kOscillatorChunk = 64;
+
 // The same generator held in locals for one block, with the shape fixed at
 // compile time and the smoothing quotients formed once. Values are those of
 // NextValue bit for bit. Store() hands phase and history back.
@@ -96,6 +101,17 @@ template <int kShape>
 struct OscillatorRunner {
   float phase, phaseStep;
   BiquadRunner smoother;
+
+  // The smoothing of the sine's values, the smoother held by value so that
+  // the pipelined loop keeps it in registers.
+  struct Smoothing {
+    BiquadRunner smoother;
+    float* u;
+    const float* v;
+    void operator()(int start, int count) {
+      for (int i = start; i < start + count; ++i) u[i] = smoother.Process(v[i]) * 0.5f + 0.5f;
+    }
+  };
 
   template <class Oscillator>
   explicit OscillatorRunner(const Oscillator& osc)
@@ -105,6 +121,37 @@ struct OscillatorRunner {
     phase = AdvancePhase(phase, phaseStep);
     const float y = smoother.Process(WaveformValue(kShape, phase));
     return y * 0.5f + 0.5f;
+  }
+
+  // The next n values (n at most kOscillatorChunk) into u. The sine does not
+  // depend on the smoothing, so it is taken in passes: first the phases,
+  // then their sines, several to a vector, with the smoothing of each
+  // vector's values running while the next vector's sines are made. In the
+  // rare run where a sine had to be taken the slow way, after the smoothing
+  // had used the fast value, the smoothing of the run is done again.
+  void Fill(float* u, int n) {
+    if constexpr (kShape == 0) {
+      if (n <= 0) return;
+      float phases[kOscillatorChunk + kSinesPadding], v[kOscillatorChunk + kSinesPadding];
+      struct Phases {
+        float phase, step;
+        float operator()() { return phase = AdvancePhase(phase, step); }
+      } next{phase, phaseStep};
+      Smoothing smooth{smoother, u, v};
+      uint64_t pending = PipelinedPhaseSines(next, phases, v, n, smooth);
+      phase = phases[n - 1];  // the recurrence ran ahead of the run's last phase
+      if (pending != 0) {
+        for (; pending != 0; pending &= pending - 1) {
+          const int i = __builtin_ctzll(pending);
+          v[i] = PhaseSine(phases[i]);
+        }
+        smooth.smoother = smoother;
+        smooth(0, n);
+      }
+      smoother = smooth.smoother;
+    } else {
+      for (int i = 0; i < n; ++i) u[i] = Next();
+    }
   }
 
   template <class Oscillator>

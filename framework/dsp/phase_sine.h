@@ -1,0 +1,229 @@
+// The oscillator's sine: sin P taken in double precision on the widened
+// single-precision phase and rounded back to single, for every float P.
+//
+// PhaseSine is the definition. PhaseSines gives the same values for a run of
+// phases, several to a vector: a short polynomial whose error is known gives
+// sin P to about 2^-44; where the float that it rounds to cannot be told from
+// that bound (a phase whose sine lies within the bound of a point halfway
+// between two floats, about one phase in 2^18), the value is taken from
+// PhaseSine. So every value is the correctly rounded one, on every platform
+// and C runtime. The vectors are SSE2 (every x86-64 processor has it) or,
+// where the processor has it, AVX2, chosen once when the library is loaded;
+// both give the same values, since both give the correctly rounded ones.
+#pragma once
+
+#include <cstdint>
+
+#include "framework/dsp/exact_math.h"
+
+#if defined(__x86_64__)
+#define VELMOR_PHASE_SINE_X86 1
+#endif
+
+namespace velmor {
+
+inline float PhaseSine(float P) { return static_cast<float>(exact::Sin(static_cast<double>(P))); }
+
+namespace phase_sine_detail {
+
+// pi in two parts: kPi1 has 33 significant bits, so k * kPi1 is exact for
+// the k of every phase below 8, and P - k * kPi1 is exact too.
+inline constexpr double kPi1 = 0x1.921fb54400000p+1;
+inline constexpr double kPi2 = 0x1.0b4611a626331p-33;
+inline constexpr double kInversePi = 0x1.45f306dc9c883p-2;
+inline constexpr double kRound = 0x1.8p52;  // adding it rounds to an integer, kept in the low bits
+// (-1)^n / (2n+1)! for n = 1 to 8: sin r = r + r z (c3 + z (c5 + ...)), z = r^2.
+inline constexpr double kC3 = -0x1.5555555555555p-3, kC5 = 0x1.1111111111111p-7, kC7 = -0x1.a01a01a01a01ap-13,
+                        kC9 = 0x1.71de3a556c734p-19, kC11 = -0x1.ae64567f544e4p-26, kC13 = 0x1.6124613a86d09p-33,
+                        kC15 = -0x1.ae7f3e733b81fp-41, kC17 = 0x1.952c77030ad4ap-49;
+// For |r| <= pi/2 the series stops below 2^-44.4 of the result, and the
+// reduction and the rounding of the evaluation add a few units of 2^-53;
+// 2^-42 of the result bounds the error with room to spare.
+inline constexpr double kRelativeError = 0x1p-42;
+inline constexpr double kSmallest = 0x1p-1022;
+inline constexpr double kPhaseLimit = 8.0;  // the vectors' phases: 0 <= P < 8
+inline constexpr int kRun = 64;             // phases of one pipelined run at most
+
+#if VELMOR_PHASE_SINE_X86
+
+// The compiler's vector types of two and four lanes.
+template <int kLanes>
+struct Lanes;
+template <>
+struct Lanes<2> {
+  typedef double Doubles __attribute__((vector_size(16)));
+  typedef float Floats __attribute__((vector_size(8)));
+  typedef int64_t Words __attribute__((vector_size(16)));
+  typedef int32_t Flags __attribute__((vector_size(8)));
+};
+template <>
+struct Lanes<4> {
+  typedef double Doubles __attribute__((vector_size(32)));
+  typedef float Floats __attribute__((vector_size(16)));
+  typedef int64_t Words __attribute__((vector_size(32)));
+  typedef int32_t Flags __attribute__((vector_size(16)));
+};
+template <>
+struct Lanes<8> {
+  typedef double Doubles __attribute__((vector_size(64)));
+  typedef float Floats __attribute__((vector_size(32)));
+  typedef int64_t Words __attribute__((vector_size(64)));
+  typedef int32_t Flags __attribute__((vector_size(32)));
+};
+
+// One vector of sines: out[0, kLanes) from the phases f. A lane whose float
+// could not be decided (or whose phase lies outside 0 <= P < 8) is 0 in
+// `good`, all ones otherwise.
+template <int kLanes>
+[[gnu::always_inline]] inline void SineGroup(const typename Lanes<kLanes>::Floats& f, float* out,
+                                             typename Lanes<kLanes>::Flags& good) {
+  using Doubles = typename Lanes<kLanes>::Doubles;
+  using Floats = typename Lanes<kLanes>::Floats;
+  using Words = typename Lanes<kLanes>::Words;
+  using Flags = typename Lanes<kLanes>::Flags;
+  const Doubles round = Doubles{} + kRound;
+  const Doubles p = __builtin_convertvector(f, Doubles);
+  // k = the nearest integer to P / pi, in the low bits of t (the kernels
+  // run with rounding to nearest); r = P - k pi, |r| <= pi/2.
+  const Doubles t = p * kInversePi + round;
+  const Doubles k = t - round;
+  const Doubles r = (p - k * kPi1) - k * kPi2;
+  const Doubles z = r * r;
+  // c3 + c5 z + ... + c17 z^7 in Estrin's order: short chains of operations.
+  const Doubles z2 = z * z;
+  const Doubles z4 = z2 * z2;
+  const Doubles q = ((z * kC5 + kC3) + z2 * (z * kC9 + kC7)) + z4 * ((z * kC13 + kC11) + z2 * (z * kC17 + kC15));
+  Doubles s = r + (r * z) * q;
+  // sin P = (-1)^k sin r: the low bit of k, moved to the sign bit.
+  s = reinterpret_cast<Doubles>(reinterpret_cast<Words>(s) ^ (reinterpret_cast<Words>(t) << 63));
+  // The float is decided when both ends of the error interval round to it.
+  const Doubles magnitude = reinterpret_cast<Doubles>(reinterpret_cast<Words>(s) & INT64_MAX);
+  const Doubles e = magnitude * kRelativeError + kSmallest;
+  const Floats value = __builtin_convertvector(s, Floats);
+  __builtin_memcpy(out, &value, sizeof value);
+  const Flags same = __builtin_convertvector(s - e, Floats) == __builtin_convertvector(s + e, Floats);
+  good = same & (f >= 0.0f) & (f < static_cast<float>(kPhaseLimit));
+}
+
+// The sines of n phases (n at most kRun), a vector at a time. The phases
+// come from next(), one call per phase, and are kept in P; after each
+// vector, consume(start, count) runs for the vector before it. So the phase
+// recurrence, the sines and the consumer's work (a recurrence too) all
+// overlap. next() is called for whole vectors, up to two vectors past n;
+// P and out have room for them (kSinesPadding more). Returns a bit for every
+// phase whose value was not decided: the caller takes those from PhaseSine
+// and does again what the consumer did with them.
+template <int kLanes, class Next, class Consume>
+[[gnu::always_inline]] inline uint64_t PipelinedSines(Next& callerNext, float* P, float* out, int n,
+                                                      Consume& caller) {
+  using Floats = typename Lanes<kLanes>::Floats;
+  using Flags = typename Lanes<kLanes>::Flags;
+  Consume consume = caller;  // locals, kept in registers through the loop
+  Next next = callerNext;
+  Floats f;
+  auto phases = [&](float* into) __attribute__((always_inline)) -> const Floats& {
+    for (int lane = 0; lane < kLanes; ++lane) f[lane] = next();
+    __builtin_memcpy(into, &f, sizeof f);
+    return f;
+  };
+  // The sines run kAhead phases ahead of the consumer: about as long as the
+  // consumer's recurrence takes for them, so that a vector's sines are ready
+  // when the consumer comes to them.
+  constexpr int kAhead = kLanes < 8 ? 8 : kLanes;
+  int32_t goodFlags[kRun + kAhead];
+  Flags anyBad{}, good;
+  for (int start = 0; start < kAhead; start += kLanes) {
+    SineGroup<kLanes>(phases(P + start), out + start, good);
+    __builtin_memcpy(goodFlags + start, &good, sizeof good);
+    anyBad |= good == 0;
+  }
+  for (int start = 0; start < n; start += kLanes) {
+    SineGroup<kLanes>(phases(P + start + kAhead), out + start + kAhead, good);
+    __builtin_memcpy(goodFlags + start + kAhead, &good, sizeof good);
+    anyBad |= good == 0;
+    consume(start, n - start < kLanes ? n - start : kLanes);
+  }
+  caller = consume;
+  callerNext = next;
+  bool bad = false;
+  for (int lane = 0; lane < kLanes; ++lane) bad = bad || anyBad[lane] != 0;
+  uint64_t pending = 0;
+  if (bad)
+    for (int j = 0; j < n; ++j)
+      if (goodFlags[j] == 0) pending |= uint64_t{1} << j;
+  return pending;
+}
+
+template <class Next, class Consume>
+inline uint64_t Sse2Sines(Next& next, float* P, float* out, int n, Consume& consume) {
+  return PipelinedSines<2>(next, P, out, n, consume);
+}
+template <class Next, class Consume>
+__attribute__((target("avx2"))) inline uint64_t Avx2Sines(Next& next, float* P, float* out, int n,
+                                                          Consume& consume) {
+  return PipelinedSines<4>(next, P, out, n, consume);
+}
+template <class Next, class Consume>
+__attribute__((target("avx512f"))) inline uint64_t Avx512Sines(Next& next, float* P, float* out, int n,
+                                                              Consume& consume) {
+  return PipelinedSines<8>(next, P, out, n, consume);
+}
+
+// The widest vectors the processor has, found when the library is loaded:
+// 2 for SSE2, 4 for AVX2, 8 for AVX-512.
+inline int WidestLanes() {
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx512f")) return 8;
+  return __builtin_cpu_supports("avx2") ? 4 : 2;
+}
+inline const int gLanes = WidestLanes();
+
+#endif
+
+inline constexpr int kSinesPadding = 16;  // phases are made up to 8 + 8 places past n
+
+}  // namespace phase_sine_detail
+
+using phase_sine_detail::kSinesPadding;
+
+// The sines of n phases (n at most 64) from next() into out, the phases into
+// P, with the consumer's work on each vector overlapping the next vector's
+// sines; see PipelinedSines. P and out have kSinesPadding more places.
+template <class Next, class Consume>
+inline uint64_t PipelinedPhaseSines(Next& next, float* P, float* out, int n, Consume& consume) {
+  using namespace phase_sine_detail;
+#if VELMOR_PHASE_SINE_X86
+  if (gLanes == 8) return Avx512Sines(next, P, out, n, consume);
+  return gLanes == 4 ? Avx2Sines(next, P, out, n, consume) : Sse2Sines(next, P, out, n, consume);
+#else
+  for (int i = 0; i < n; ++i) {
+    P[i] = next();
+    out[i] = PhaseSine(P[i]);
+    consume(i, 1);
+  }
+  return 0;
+#endif
+}
+
+// out[i] = PhaseSine(P[i]) for i = 0 to n - 1.
+inline void PhaseSines(const float* P, float* out, int n) {
+  using namespace phase_sine_detail;
+  float phases[kRun + kSinesPadding], values[kRun + kSinesPadding];
+  auto none = [](int, int) {};
+  for (int start = 0; start < n; start += kRun) {
+    const int m = n - start < kRun ? n - start : kRun;
+    struct FromArray {
+      const float* P;
+      int i, m;
+      float operator()() { return i < m ? P[i++] : 0.0f; }
+    } next{P + start, 0, m};
+    uint64_t pending = PipelinedPhaseSines(next, phases, values, m, none);
+    for (; pending != 0; pending &= pending - 1) {
+      const int i = __builtin_ctzll(pending);
+      values[i] = PhaseSine(phases[i]);
+    }
+    for (int i = 0; i < m; ++i) out[start + i] = values[i];
+  }
+}
+
+}  // namespace velmor
