@@ -43,6 +43,7 @@ struct DistortionEffect {
   // block designs them.
   struct State {
     BiquadSection preLeft, preRight, characterLeft, characterRight, toneLeft, toneRight;
+    DesignMemo<2> preDesign, characterDesign, toneDesign;  // each stage's corner or gain, and rate
   };
 
   struct Parameters {
@@ -110,16 +111,24 @@ struct DistortionEffect {
     }
   };
 
+  // Both channels of a stage get the same design: made once, copied to the
+  // right channel, and only when the stage's inputs changed.
   static Kernel BeginBlock(State& s, const BlockInfo& block, const Parameters& p) {
     const float fs = block.sampleRate;
     const TypeSettings type = SettingsForType(p.type, p.gain);
-    SetHighPassCoefficients(s.preLeft, type.corner, kQ, fs);
-    SetHighPassCoefficients(s.preRight, type.corner, kQ, fs);
-    SetPeakingCoefficients(s.characterLeft, kCharacterCentre, kCharacterWidth, p.character, fs);
-    SetPeakingCoefficients(s.characterRight, kCharacterCentre, kCharacterWidth, p.character, fs);
+    if (s.preDesign.Changed(DesignKey(type.corner, fs))) {
+      SetHighPassCoefficients(s.preLeft, type.corner, kQ, fs);
+      CopyCoefficients(s.preLeft, s.preRight);
+    }
+    if (s.characterDesign.Changed(DesignKey(p.character, fs))) {
+      SetPeakingCoefficients(s.characterLeft, kCharacterCentre, kCharacterWidth, p.character, fs);
+      CopyCoefficients(s.characterLeft, s.characterRight);
+    }
     const float toneCorner = (p.tone * 7000.0f) * p.tone + 1000.0f;
-    SetLowPassCoefficients(s.toneLeft, toneCorner, kQ, fs);
-    SetLowPassCoefficients(s.toneRight, toneCorner, kQ, fs);
+    if (s.toneDesign.Changed(DesignKey(toneCorner, fs))) {
+      SetLowPassCoefficients(s.toneLeft, toneCorner, kQ, fs);
+      CopyCoefficients(s.toneLeft, s.toneRight);
+    }
     BiquadSection* const left[3] = {&s.preLeft, &s.characterLeft, &s.toneLeft};
     BiquadSection* const right[3] = {&s.preRight, &s.characterRight, &s.toneRight};
     return Kernel(left, right, type.drive, p.level);

@@ -1,6 +1,7 @@
 // VelmorEqualizer: eight peaking bands, an octave wide, at 100 Hz to 12800 Hz.
 // The bands are always designed for 44100 Hz, whatever the host's rate.
 #include <algorithm>
+#include <cstring>
 
 #include "framework/dsp/biquad.h"
 #include "framework/dsp/biquad_lanes.h"
@@ -20,9 +21,18 @@ struct EqualizerState {
   BiquadSection bands[kBands];
 };
 
+// The bands' centres at the fixed design rate: their sines and cosines are
+// the same for every object and block, so they are taken once, at load.
+struct BandTrig {
+  PeakingTrig band[kBands];
+  BandTrig() {
+    for (int k = 0; k < kBands; ++k) band[k] = MakePeakingTrig(kCentres[k], kDesignRate);
+  }
+};
+const BandTrig kBandTrig;
+
 void UpdateEqualizerBands(EqualizerState& state, const float (&gains)[kBands]) {
-  for (int k = 0; k < kBands; ++k)
-    SetPeakingCoefficients(state.bands[k], kCentres[k], kBandwidth, gains[k], kDesignRate);
+  for (int k = 0; k < kBands; ++k) SetPeakingCoefficients(state.bands[k], kBandTrig.band[k], kBandwidth, gains[k]);
 }
 
 // Identity sections, then the 0 dB design of every band: a flat chain with no history.
@@ -36,9 +46,11 @@ struct EqualizerEffect {
   static constexpr bool kReadsSampleRate = false;
   static constexpr bool kClearsOnJump = false;
 
-  // The two channels' chains, each starting flat with no history.
+  // The two channels' chains, each starting flat with no history, and the
+  // gain each band was last designed for.
   struct State {
     EqualizerState left, right;
+    float designedGains[kBands] = {};
     State() {
       InitEqualizerState(left);
       InitEqualizerState(right);
@@ -110,9 +122,15 @@ struct EqualizerEffect {
     }
   };
 
+  // Both channels get the same coefficients; a band is designed again only
+  // when its gain changed (bit for bit), once, and copied to channel 1.
   static Kernel BeginBlock(State& s, const BlockInfo&, const Parameters& p) {
-    UpdateEqualizerBands(s.left, p.gains);
-    UpdateEqualizerBands(s.right, p.gains);
+    for (int k = 0; k < kBands; ++k) {
+      if (std::memcmp(&p.gains[k], &s.designedGains[k], sizeof(float)) == 0) continue;
+      SetPeakingCoefficients(s.left.bands[k], kBandTrig.band[k], kBandwidth, p.gains[k]);
+      CopyCoefficients(s.left.bands[k], s.right.bands[k]);
+      s.designedGains[k] = p.gains[k];
+    }
     return Kernel(s.left, s.right);
   }
 };

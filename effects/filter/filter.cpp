@@ -17,6 +17,7 @@ struct FilterEffect {
   // One section per channel, identity sections until the first block.
   struct State {
     BiquadSection left, right;
+    DesignMemo<4> design;  // type, cutoff, Q and rate of the latest design
   };
 
   struct Parameters {
@@ -49,12 +50,15 @@ struct FilterEffect {
     }
   };
 
+  // Both channels get the same design: made once, copied to channel 1.
   static Kernel BeginBlock(State& s, const BlockInfo& block, const Parameters& p) {
-    for (BiquadSection* section : {&s.left, &s.right}) {
-      if (p.type == 0)
-        SetLowPassCoefficients(*section, p.cutoff, p.q, block.sampleRate);
+    const int32_t highPass = p.type != 0;
+    if (s.design.Changed(DesignKey(highPass, p.cutoff, p.q, block.sampleRate))) {
+      if (highPass)
+        SetHighPassCoefficients(s.left, p.cutoff, p.q, block.sampleRate);
       else
-        SetHighPassCoefficients(*section, p.cutoff, p.q, block.sampleRate);
+        SetLowPassCoefficients(s.left, p.cutoff, p.q, block.sampleRate);
+      CopyCoefficients(s.left, s.right);
     }
     return Kernel{{&s.left, &s.right, nullptr, nullptr}};
   }

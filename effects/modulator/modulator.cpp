@@ -36,6 +36,7 @@ struct RingModState {
   BiquadSection smoother;
   float phase = 0.0f;
   float phaseStep = 0.0f;
+  DesignMemo<2> smoothingDesign;
 };
 
 struct ModDelayLine {
@@ -56,6 +57,7 @@ struct FmModState {
   BiquadSection smoother;
   float phase = 0.0f;
   float phaseStep = 0.0f;
+  DesignMemo<2> smoothingDesign;
 };
 
 // Shape, depth and frequency stored; the phase step divides by the rate of the

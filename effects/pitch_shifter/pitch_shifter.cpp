@@ -3,7 +3,10 @@
 // sample rate is never read.
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <limits>
 
+#include "framework/dsp/exact_math.h"
 #include "framework/dsp/ring_index.h"
 #include "framework/effect_handler.h"
 #include "framework/version.h"
@@ -34,6 +37,7 @@ struct PitchShifterState {
   ShiftRing left, right;
   double offsetA = 0.0;  // main head, relative to readIndex
   double offsetB = 0.0;  // second head, relative to readIndex
+  float driftPitch = std::numeric_limits<float>::quiet_NaN();  // the pitch drift was made from; none yet
 };
 
 void ClearRings(PitchShifterState& s) {
@@ -119,7 +123,7 @@ inline Shifted ProcessPitchShiftSample(PitchShifterState& s, ShifterHeads& h, fl
 // drift = 2^(pitch / 12) - 1: the quotient in single, the power and the
 // difference in double, rounded once.
 float DriftFor(float pitch) {
-  const float drift = static_cast<float>(std::pow(2.0, static_cast<double>(pitch / 12.0f)) - 1.0);
+  const float drift = static_cast<float>(exact::Pow2(static_cast<double>(pitch / 12.0f)) - 1.0);
   return std::min(drift, kLargestDrift);
 }
 
@@ -155,7 +159,12 @@ struct PitchShifterEffect {
   };
 
   static Kernel BeginBlock(State& state, const BlockInfo&, const Parameters& p) {
-    state.drift = DriftFor(p.pitch);
+    // The same pitch gives the same drift: the power is taken only when the
+    // pitch changes (bit for bit).
+    if (std::memcmp(&p.pitch, &state.driftPitch, sizeof p.pitch) != 0) {
+      state.drift = DriftFor(p.pitch);
+      state.driftPitch = p.pitch;
+    }
     return Kernel{state, p.dry, p.wet};
   }
 };

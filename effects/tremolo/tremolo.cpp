@@ -22,6 +22,7 @@ struct TremoloState {
   float rate = 0.0f;       // Hz
   float phase = 0.0f;      // radians
   float phaseStep = 0.0f;  // radians per sample frame
+  DesignMemo<2> smoothingDesign;
 };
 
 struct TremoloEffect {

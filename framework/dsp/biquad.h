@@ -1,12 +1,18 @@
 // A second-order filter section and its three coefficient designs.
 //
-// Sample arithmetic and stored values are single precision; sin, cos and sinh
-// are taken in double precision on widened single-precision arguments. Every
+// Sample arithmetic and stored values are single precision; sin, cos, sinh
+// and the power of 10 are taken in double precision on widened
+// single-precision arguments, correctly rounded (exact_math.h). Every
 // rounding point below is part of the behaviour: the results are compared bit
 // for bit, so no expression may be reordered or contracted.
 #pragma once
 
+#include <array>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
+
+#include "framework/dsp/exact_math.h"
 
 namespace velmor {
 
@@ -63,6 +69,43 @@ struct BiquadRunner {
   }
 };
 
+// The inputs of a design as it was last made. A design whose inputs have not
+// changed gives the same bits, so a block whose inputs are those of the
+// block before skips it.
+template <size_t N>
+class DesignMemo {
+ public:
+  using Key = std::array<uint32_t, N>;
+  // True, and the inputs remembered, when they differ bit for bit from the
+  // last ones (or there were none).
+  bool Changed(const Key& key) {
+    if (valid_ && key == key_) return false;
+    key_ = key;
+    valid_ = true;
+    return true;
+  }
+
+ private:
+  Key key_{};
+  bool valid_ = false;
+};
+
+// The bit patterns of a design's inputs (floats and 32-bit integers).
+template <class... T>
+std::array<uint32_t, sizeof...(T)> DesignKey(T... values) {
+  static_assert(((sizeof(T) == 4) && ...));
+  std::array<uint32_t, sizeof...(T)> key{};
+  size_t i = 0;
+  ((std::memcpy(&key[i++], &values, 4)), ...);
+  return key;
+}
+
+// A section's coefficients, without its history.
+inline void CopyCoefficients(const BiquadSection& from, BiquadSection& to) {
+  to.a0 = from.a0, to.a1 = from.a1, to.a2 = from.a2;
+  to.b0 = from.b0, to.b1 = from.b1, to.b2 = from.b2;
+}
+
 namespace biquad_detail {
 
 inline constexpr float kTwoPi = 6.2831855f;                    // bits 0x40C90FDB
@@ -106,8 +149,8 @@ template <bool kHighPass>
 inline void SetPassCoefficients(BiquadSection& s, float f, float q, float fs) {
   if (!UsableRate(fs)) return SetIdentity(s);
   const double w0 = AngularFrequency(LimitFrequency(f, fs), fs);
-  const double sn = std::sin(w0);
-  const double cs = std::cos(w0);
+  const double sn = exact::Sin(w0);
+  const double cs = exact::Cos(w0);
   const float q2 = LimitWidth(q) + LimitWidth(q);
   const float alpha = static_cast<float>(sn / static_cast<double>(q2));
   s.a0 = alpha + 1.0f;
@@ -126,25 +169,44 @@ inline void SetPassCoefficients(BiquadSection& s, float f, float q, float fs) {
 
 }  // namespace biquad_detail
 
-// Peaking band: centre f0 in Hz, bandwidth in octaves, gain in dB, rate in Hz.
-// Writes the six coefficients; the history is left alone.
-inline void SetPeakingCoefficients(BiquadSection& s, float f0, float bandwidth, float gainDb,
-                                   float fs) {
+// The part of a peaking design that depends on the centre and the rate only:
+// w0, sin w0 and cos w0. Usable is false for a rate that describes no filter.
+struct PeakingTrig {
+  double w0 = 0.0, sn = 0.0, cs = 0.0;
+  bool usable = false;
+};
+
+inline PeakingTrig MakePeakingTrig(float f0, float fs) {
   using namespace biquad_detail;
-  if (!UsableRate(fs)) return SetIdentity(s);
-  const double w0 = AngularFrequency(LimitFrequency(f0, fs), fs);
-  const double sn = std::sin(w0);
-  const double cs = std::cos(w0);
+  PeakingTrig trig;
+  if (!UsableRate(fs)) return trig;
+  trig.w0 = AngularFrequency(LimitFrequency(f0, fs), fs);
+  trig.sn = exact::Sin(trig.w0);
+  trig.cs = exact::Cos(trig.w0);
+  trig.usable = true;
+  return trig;
+}
+
+// The rest of the peaking design: bandwidth in octaves, gain in dB.
+inline void SetPeakingCoefficients(BiquadSection& s, const PeakingTrig& trig, float bandwidth, float gainDb) {
+  using namespace biquad_detail;
+  if (!trig.usable) return SetIdentity(s);
   double t = kHalfLn2 * static_cast<double>(LimitWidth(bandwidth));
-  t = t * w0;
-  t = t / sn;
-  const float alpha = static_cast<float>(std::sinh(t) * sn);
-  const float A = static_cast<float>(std::pow(10.0, static_cast<double>(gainDb / 40.0f)));
+  t = t * trig.w0;
+  t = t / trig.sn;
+  const float alpha = static_cast<float>(exact::Sinh(t) * trig.sn);
+  const float A = static_cast<float>(exact::Pow10(static_cast<double>(gainDb / 40.0f)));
   s.a0 = alpha / A + 1.0f;
   s.a2 = 1.0f - alpha / A;
   s.b0 = alpha * A + 1.0f;
   s.b2 = 1.0f - alpha * A;
-  s.a1 = s.b1 = static_cast<float>(cs * -2.0);
+  s.a1 = s.b1 = static_cast<float>(trig.cs * -2.0);
+}
+
+// Peaking band: centre f0 in Hz, bandwidth in octaves, gain in dB, rate in Hz.
+// Writes the six coefficients; the history is left alone.
+inline void SetPeakingCoefficients(BiquadSection& s, float f0, float bandwidth, float gainDb, float fs) {
+  SetPeakingCoefficients(s, MakePeakingTrig(f0, fs), bandwidth, gainDb);
 }
 
 // Low-pass: cutoff in Hz, quality factor, rate in Hz. The history is left alone.

@@ -33,13 +33,15 @@ inline constexpr float kOscillatorPi = 3.1415927f;     // bits 0x40490FDB
 inline constexpr float kOscillatorTwoPi = 6.2831855f;  // bits 0x40C90FDB
 inline constexpr float kSmoothingQ = 0.7f;
 
-// The generator's four fields. Effects keep the same four fields in their own
-// state records; every operation below takes any record that has them.
+// The generator's four fields (and the memo of the smoother's design).
+// Effects keep the same fields in their own state records; every operation
+// below takes any record that has them.
 struct WaveformOscillator {
   int32_t shape = 0;       // a WaveShape value exactly as the item delivers it
   float phase = 0.0f;      // radians, 0 <= phase < 2pi
   float phaseStep = 0.0f;  // radians per sample frame, set once per block
   BiquadSection smoother;  // the smoothing low-pass
+  DesignMemo<2> smoothingDesign;  // cutoff and rate of the smoother's latest design
 };
 
 // The waveform value v of a shape at phase P; any unlisted shape gives 0.
@@ -75,10 +77,12 @@ inline float NormalisePhase(float phase) {
   return wrapped >= 0.0f && wrapped < kOscillatorTwoPi ? wrapped : 0.0f;
 }
 
-// The smoothing update: the low-pass design at the block's rate; the history stays.
+// The smoothing update: the low-pass design at the block's rate; the history
+// stays. The same cutoff and rate as the block before give the same design.
 template <class Oscillator>
 void UpdateSmoothing(Oscillator& osc, float cutoff, float sampleRate) {
-  SetLowPassCoefficients(osc.smoother, cutoff, kSmoothingQ, sampleRate);
+  if (osc.smoothingDesign.Changed(DesignKey(cutoff, sampleRate)))
+    SetLowPassCoefficients(osc.smoother, cutoff, kSmoothingQ, sampleRate);
 }
 
 // Advances the generator by one sample frame and returns u = y * 0.5 + 0.5.
