@@ -14,6 +14,7 @@ namespace velmor {
 struct BiquadLanes {
   Vec4 q0, q1, q2, q3, q4;
   Vec4 x1, x2, y1, y2;
+  Vec4 latest = Zero();  // the last step's outputs, of busy and idle lanes alike
 
   // Lane i runs sections[i]; a null entry is a lane that passes its input.
   explicit BiquadLanes(BiquadSection* const (&sections)[4]) {
@@ -34,12 +35,14 @@ struct BiquadLanes {
     x1 = in;
     y2 = y1;
     y1 = y;
+    latest = y;
     return y;
   }
 
   // Only the lanes in `active` take the sample; the others keep their history.
   void Process(Vec4 in, Mask4 active) {
     const Vec4 y = q0 * in + q1 * x1 + q2 * x2 - q3 * y1 - q4 * y2;
+    latest = y;
     x2 = Select(active, x1, x2);
     x1 = Select(active, in, x1);
     y2 = Select(active, y1, y2);

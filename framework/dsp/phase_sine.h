@@ -14,6 +14,7 @@
 
 #include <cstdint>
 
+#include "framework/dsp/cpu.h"
 #include "framework/dsp/exact_math.h"
 
 #if defined(__x86_64__)
@@ -169,14 +170,7 @@ __attribute__((target("avx512f"))) inline uint64_t Avx512Sines(Next& next, float
   return PipelinedSines<8>(next, P, out, n, consume);
 }
 
-// The widest vectors the processor has, found when the library is loaded:
-// 2 for SSE2, 4 for AVX2, 8 for AVX-512.
-inline int WidestLanes() {
-  __builtin_cpu_init();
-  if (__builtin_cpu_supports("avx512f")) return 8;
-  return __builtin_cpu_supports("avx2") ? 4 : 2;
-}
-inline const int gLanes = WidestLanes();
+
 
 #endif
 
@@ -193,8 +187,9 @@ template <class Next, class Consume>
 inline uint64_t PipelinedPhaseSines(Next& next, float* P, float* out, int n, Consume& consume) {
   using namespace phase_sine_detail;
 #if VELMOR_PHASE_SINE_X86
-  if (gLanes == 8) return Avx512Sines(next, P, out, n, consume);
-  return gLanes == 4 ? Avx2Sines(next, P, out, n, consume) : Sse2Sines(next, P, out, n, consume);
+  if (gVectorLevel == VectorLevel::kAvx512) return Avx512Sines(next, P, out, n, consume);
+  if (gVectorLevel == VectorLevel::kAvx2) return Avx2Sines(next, P, out, n, consume);
+  return Sse2Sines(next, P, out, n, consume);
 #else
   for (int i = 0; i < n; ++i) {
     P[i] = next();
