@@ -1,7 +1,6 @@
 // VelmorFilter: a resonant low-pass or high-pass filter at the host's sample
 // rate, one section per channel and object.
 #include "framework/dsp/biquad.h"
-#include "framework/dsp/biquad_lanes.h"
 #include "framework/effect_handler.h"
 #include "framework/version.h"
 
@@ -35,18 +34,19 @@ struct FilterEffect {
     ClearHistory(s.right);
   }
 
-  // Both channels' sections side by side, channel 0 in lane 0.
+  // The two channels' sections, each held in locals for the block: two
+  // independent recurrences, which the processor runs side by side.
   struct Kernel {
-    BiquadSection* sections[4];
+    BiquadSection* sections[2];
 
     void Run(float* ch0, float* ch1, int32_t n) {
-      BiquadLanes lanes(sections);
+      BiquadRunner left(*sections[0]), right(*sections[1]);
       for (int32_t i = 0; i < n; ++i) {
-        const Vec4 y = lanes.Process(Set(ch0[i], ch1[i], 0.0f, 0.0f));
-        ch0[i] = Lane<0>(y);
-        ch1[i] = Lane<1>(y);
+        ch0[i] = left.Process(ch0[i]);
+        ch1[i] = right.Process(ch1[i]);
       }
-      lanes.Store(sections);
+      left.Store(*sections[0]);
+      right.Store(*sections[1]);
     }
   };
 
@@ -60,7 +60,7 @@ struct FilterEffect {
         SetLowPassCoefficients(s.left, p.cutoff, p.q, block.sampleRate);
       CopyCoefficients(s.left, s.right);
     }
-    return Kernel{{&s.left, &s.right, nullptr, nullptr}};
+    return Kernel{{&s.left, &s.right}};
   }
 };
 

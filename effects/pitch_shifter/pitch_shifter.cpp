@@ -91,19 +91,26 @@ struct ShifterHeads {
   }
 };
 
-// One sample frame: both heads read, the inputs are written, the indices
+// One sample frame: the heads read, the inputs are written, the indices
 // move on, and the main head either plays alone or crossfades to the second.
+// The second head is read only during a crossfade, the only time its value
+// is used; it reads before the write, like the main head.
 inline Shifted ProcessPitchShiftSample(PitchShifterState& s, ShifterHeads& h, float x0, float x1) {
+  const bool crossfade = std::fabs(h.offsetA) > kCrossfadeStart;
   const Head a(h.offsetA, h.readIndex);
-  const Head b(h.offsetB, h.readIndex);
   const float headA0 = a.Read(s.left), headA1 = a.Read(s.right);
-  const float headB0 = b.Read(s.left), headB1 = b.Read(s.right);
+  float headB0 = 0.0f, headB1 = 0.0f;
+  if (crossfade) {
+    const Head b(h.offsetB, h.readIndex);
+    headB0 = b.Read(s.left);
+    headB1 = b.Read(s.right);
+  }
   s.left.samples[h.writeIndex] = x0;
   s.right.samples[h.writeIndex] = x1;
   h.readIndex = NextIndex<kRingLength>(h.readIndex);
   h.writeIndex = NextIndex<kRingLength>(h.writeIndex);
   const double drift = h.drift;
-  if (std::fabs(h.offsetA) > kCrossfadeStart) {
+  if (crossfade) {
     const Shifted out{h.fade * headB0 + (1.0f - h.fade) * headA0, h.fade * headB1 + (1.0f - h.fade) * headA1};
     h.fade = h.fade + kFadeStep;
     if (h.fade > 1.0f) {
