@@ -8,17 +8,25 @@
 //   BlockCost      empty blocks over 1000 objects: the per-block cost beyond
 //                  the sample work, ns per block
 //   Shape<n>       the tremolo and the modulator for each waveform
+//   Floor/<case>   a plug-in and the floor probe in turns: ns per stereo frame
+//                  of both and their ratio (bench/floor.h)
+//   HeapShift/<n>  the equalizer loaded afresh after n bytes of the heap are
+//                  taken: the speed must not depend on where things land
 #include <benchmark/benchmark.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "bench/floor.h"
 #include "host/plugin_host.h"
 #include "plugin_list.h"
 
@@ -27,24 +35,18 @@ namespace {
 using velmor::AudioProcContext;
 using velmor::HostObjectInfo;
 using velmor::HostSceneInfo;
+using velmor::bench::kBlock;
+using velmor::bench::NoiseSignal;
+using velmor::bench::Stream;
 
-constexpr int kBlock = 1470;
+bool Read(float* buffer, int32_t channel) { return velmor::bench::ReadBlock(buffer, channel); }
+bool Write(float* buffer, int32_t channel) { return velmor::bench::WriteBlock(buffer, channel); }
+using velmor::bench::gStream;
 
-// The host side kept as lean as the editor's: the callbacks copy one block.
-struct Stream {
-  const float* in[2];
-  float* out[2];
-  int32_t count;
-};
-thread_local Stream* gStream = nullptr;
-
-bool Read(float* buffer, int32_t channel) {
-  std::memcpy(buffer, gStream->in[channel], sizeof(float) * static_cast<size_t>(gStream->count));
-  return true;
-}
-bool Write(float* buffer, int32_t channel) {
-  std::memcpy(gStream->out[channel], buffer, sizeof(float) * static_cast<size_t>(gStream->count));
-  return true;
+std::string PluginDir() {
+  // VELMOR_PLUGIN_DIR measures plug-ins from another build (before and after).
+  const char* dir = std::getenv("VELMOR_PLUGIN_DIR");
+  return dir ? dir : velmor::test::kPluginDir;
 }
 
 velmor::host::Plugin& Load(const std::string& name) {
@@ -52,21 +54,11 @@ velmor::host::Plugin& Load(const std::string& name) {
   auto& slot = plugins[name];
   if (!slot) {
     std::string error;
-    // VELMOR_PLUGIN_DIR measures plug-ins from another build (before and after).
-    const char* dir = std::getenv("VELMOR_PLUGIN_DIR");
-    slot = velmor::host::Plugin::Load(velmor::host::PluginPath(dir ? dir : velmor::test::kPluginDir, name), &error);
+    slot = velmor::host::Plugin::Load(velmor::host::PluginPath(PluginDir(), name), &error);
     if (!slot) std::abort();
   }
   slot->ResetValues();
   return *slot;
-}
-
-std::vector<float> NoiseSignal(size_t n, unsigned seed) {
-  std::mt19937 rng(seed);
-  std::uniform_real_distribution<float> d(-0.5f, 0.5f);
-  std::vector<float> v(n);
-  for (float& x : v) x = d(rng);
-  return v;
 }
 
 // Runs `signal` (both channels) through one or more objects, block by block.
@@ -155,7 +147,40 @@ void Shape(benchmark::State& state, std::string name, int mode, int shape) {
   Drive(state, plugin, l, r, 1, kBlock, Ids(__func__ + name + std::to_string(mode * 10 + shape)));
 }
 
+// The plug-in and the floor in turns, one block each per iteration.
+void Floor(benchmark::State& state, velmor::bench::RatioCase c) {
+  auto& plugin = Load(c.plugin);
+  for (const auto& [label, value] : c.settings) plugin.SetValue(label, value);
+  velmor::bench::RatioRun run(plugin, Ids("Floor" + c.label));
+  for (auto _ : state) run.Round();
+  state.counters["ns_per_frame"] = run.pluginNsPerFrame() * 1e-9;
+  state.counters["floor_ns_per_frame"] = run.floorNsPerFrame() * 1e-9;
+  state.counters["ratio"] = run.pluginNsPerFrame() / run.floorNsPerFrame();
+}
+
+// A fresh copy of the equalizer, loaded after `shift` bytes of the heap have
+// been taken, so that its buffers and states land elsewhere.
+void HeapShift(benchmark::State& state) {
+  const auto shift = static_cast<size_t>(state.range(0));
+  const std::string source = velmor::host::PluginPath(PluginDir(), "VelmorEqualizer");
+  const std::string copy = (std::filesystem::temp_directory_path() /
+                            ("velmor-heap-shift-" + std::to_string(shift) + ".auf2")).string();
+  std::filesystem::copy_file(source, copy, std::filesystem::copy_options::overwrite_existing);
+  std::vector<char> taken(shift, 1);
+  benchmark::DoNotOptimize(taken.data());
+  std::string error;
+  auto plugin = velmor::host::Plugin::Load(copy, &error);
+  if (!plugin) std::abort();
+  const auto l = NoiseSignal(kBlock * 64, 9), r = NoiseSignal(kBlock * 64, 10);
+  Drive(state, *plugin, l, r, 1, kBlock, 1);
+  plugin.reset();
+  std::filesystem::remove(copy);
+}
+
 const int registered = [] {
+  for (const auto& c : velmor::bench::RatioCases())
+    benchmark::RegisterBenchmark(("Floor/" + c.label).c_str(), Floor, c);
+  benchmark::RegisterBenchmark("HeapShift", HeapShift)->Arg(0)->Arg(1040)->Arg(2064)->Arg(4096)->Arg(8200)->Arg(65600);
   for (const char* name : velmor::test::kPluginNames) {
     const std::string n = name;
     benchmark::RegisterBenchmark(("OneObject/" + n).c_str(), OneObject, n);

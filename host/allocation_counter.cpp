@@ -77,5 +77,7 @@ size_t AllocationCounter::calls() const { return tCalls - start_; }
 
 AllocationCountingPause::AllocationCountingPause() : was_(tCounting) { tCounting = false; }
 AllocationCountingPause::~AllocationCountingPause() { tCounting = was_; }
+AllocationCountingPause::Resume::Resume(const AllocationCountingPause& pause) { tCounting = pause.was_; }
+AllocationCountingPause::Resume::~Resume() { tCounting = false; }
 
 }  // namespace velmor::host

@@ -26,14 +26,23 @@ class AllocationCounter {
   bool outer_;
 };
 
-// Leaves the counting off while the host's own code runs inside a plug-in's
-// call (its sample callbacks), so that only the plug-in's calls count.
+// Leaves the counting off while the host's own code runs (its side of a
+// block, its sample callbacks), so that only the plug-in's calls count.
 class AllocationCountingPause {
  public:
   AllocationCountingPause();
   ~AllocationCountingPause();
   AllocationCountingPause(const AllocationCountingPause&) = delete;
   AllocationCountingPause& operator=(const AllocationCountingPause&) = delete;
+
+  // Counting as it was before the pause, for the plug-in's own call.
+  class Resume {
+   public:
+    explicit Resume(const AllocationCountingPause& pause);
+    ~Resume();
+    Resume(const Resume&) = delete;
+    Resume& operator=(const Resume&) = delete;
+  };
 
  private:
   bool was_;

@@ -177,7 +177,8 @@ std::optional<std::string> DecodeUtf16(const char16_t* text, size_t maxUnits) {
   return out;
 }
 
-std::unique_ptr<Plugin> Plugin::Load(const std::string& path, std::string* error) {
+std::unique_ptr<Plugin> Plugin::Load(const std::string& path, std::string* error,
+                                     const std::function<void(const char*)>& step) {
   std::string ignored;
   if (error == nullptr) error = &ignored;
   std::unique_ptr<Plugin> plugin(new Plugin());
@@ -192,10 +193,13 @@ std::unique_ptr<Plugin> Plugin::Load(const std::string& path, std::string* error
     *error = path + " is not an AviUtl2 filter plug-in (an entry point is missing)";
     return nullptr;
   }
+  if (step) step("InitializePlugin");
   if (!init()) {
     *error = "InitializePlugin returned false";
     return nullptr;
   }
+  plugin->initialized_ = true;
+  if (step) step("GetFilterPluginTable");
   plugin->table_ = getTable();
   if (plugin->table_ == nullptr) {
     *error = "GetFilterPluginTable returned null";
@@ -208,7 +212,8 @@ std::unique_ptr<Plugin> Plugin::Load(const std::string& path, std::string* error
 Plugin::~Plugin() {
   if (library_ == nullptr) return;
   using UninitFn = void (*)();
-  if (auto uninit = reinterpret_cast<UninitFn>(Symbol("UninitializePlugin"))) uninit();
+  if (initialized_)
+    if (auto uninit = reinterpret_cast<UninitFn>(Symbol("UninitializePlugin"))) uninit();
   CloseLibrary(library_);
 }
 
@@ -253,7 +258,10 @@ void Plugin::ResetValues() {
 }
 
 BlockResult Plugin::Process(float* ch0, float* ch1, int32_t count, const BlockRequest& request) {
+  // Only the plug-in's own work counts as its allocator calls.
+  AllocationCountingPause hostCode;
   BlockResult result;
+  result.calls.reserve(4);
   ActiveBlock block{{ch0, ch1}, count, &result};
   HostSceneInfo scene{};
   scene.sample_rate = request.sampleRate;
@@ -268,7 +276,10 @@ BlockResult Plugin::Process(float* ch0, float* ch1, int32_t count, const BlockRe
   context.write_samples = request.nullWriter ? nullptr : &WriteSamples;
   ActiveBlock* outer = gActive;
   gActive = &block;
-  result.result = table_->process_audio(&context);
+  {
+    AllocationCountingPause::Resume pluginCode(hostCode);
+    result.result = table_->process_audio(&context);
+  }
   gActive = outer;
   return result;
 }

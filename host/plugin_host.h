@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -61,9 +62,12 @@ struct BlockRequest {
 class Plugin {
  public:
   // Loads the library, calls InitializePlugin and walks the descriptor. On
-  // failure returns null and says why in `error`.
-  static std::unique_ptr<Plugin> Load(const std::string& path, std::string* error);
-  ~Plugin();  // UninitializePlugin, then unloads
+  // failure returns null and says why in `error`. `step`, when given, is
+  // told each entry point before it is called ("InitializePlugin",
+  // "GetFilterPluginTable"), so that a caller can tell where a plug-in hung.
+  static std::unique_ptr<Plugin> Load(const std::string& path, std::string* error,
+                                      const std::function<void(const char*)>& step = {});
+  ~Plugin();  // UninitializePlugin if InitializePlugin succeeded, then unloads
   Plugin(const Plugin&) = delete;
   Plugin& operator=(const Plugin&) = delete;
 
@@ -92,6 +96,7 @@ class Plugin {
  private:
   Plugin() = default;
   void* library_ = nullptr;
+  bool initialized_ = false;
   const FilterPluginTable* table_ = nullptr;
   std::string path_;
   Description description_;

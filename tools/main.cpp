@@ -46,7 +46,7 @@ const char* Help(const std::string& command) {
            "  --quiet           no progress bar (shown only when stderr is a terminal)\n"
            "  --stats           print input and output peak and RMS (dBFS) and the speed\n";
   if (command == "validate")
-    return "usage: velmor-host validate PLUGIN...\n\n"
+    return "usage: velmor-host validate [--timeout SECONDS] PLUGIN...\n\n"
            "Checks each plug-in in a child process of its own, so a crash is reported:\n"
            "  exports      exactly GetFilterPluginTable, InitializePlugin, UninitializePlugin\n"
            "  descriptor   UTF-16 strings that decode, item and option lists that end,\n"
@@ -55,6 +55,10 @@ const char* Help(const std::string& command) {
            "               and 48000 samples, every item at its minimum, maximum, default and\n"
            "               random values, two objects interleaved, frame jumps both ways:\n"
            "               the result, the call order, finite and bounded output\n"
+           "  allocation   no call to the allocator inside ProcessAudio once an object has\n"
+           "               had its first blocks and the block is no longer than one it saw\n\n"
+           "  --timeout SECONDS  the time each check may take (default 30); a plug-in past\n"
+           "                     it is killed and reported as TIMEOUT in that check\n\n"
            "Prints a table; exits with status 1 on any failure.\n";
   if (command == "response")
     return "usage: velmor-host response PLUGIN --svg OUT.svg [--set NAME=VALUE]... [--rate HZ]\n\n"

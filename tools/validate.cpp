@@ -1,10 +1,14 @@
 // velmor-host validate: checks AviUtl2 audio filter plug-ins the way a host
 // would stress them. Each plug-in runs in a child process, so that a crash is
-// reported in the table instead of ending the validator.
+// reported in the table instead of ending the validator, and every check has
+// a time limit, so that a plug-in that hangs is reported too.
 #include <elf.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <chrono>
 
 #include <algorithm>
 #include <cmath>
@@ -16,6 +20,7 @@
 #include <set>
 #include <sstream>
 
+#include "host/allocation_counter.h"
 #include "tools/cli.h"
 
 namespace velmor::cli {
@@ -97,9 +102,10 @@ void CheckExports(const std::string& path, Reporter& report) {
 }
 
 std::unique_ptr<host::Plugin> CheckDescriptor(const std::string& path, Reporter& report) {
-  report.Begin("descriptor");
+  report.Begin("load");
   std::string error;
-  auto plugin = host::Plugin::Load(path, &error);
+  auto plugin = host::Plugin::Load(path, &error, [&](const char* step) { report.Begin(step); });
+  report.Begin("descriptor");
   if (!plugin) {
     report.Result("descriptor", false, error);
     return nullptr;
@@ -171,13 +177,13 @@ void SetParameters(host::Plugin& plugin, const std::string& set, Generator& g) {
 }
 
 void CheckProcessing(host::Plugin& plugin, Reporter& report) {
-  report.Begin("processing");
   std::map<std::string, std::string> failures;  // category -> first failure
   auto fail = [&](const std::string& category, const std::string& detail) { failures.emplace(category, detail); };
   Generator g{0x5EED};
   size_t blocks = 0;
   const char* sets[] = {"minimum", "maximum", "default", "random", "random"};
   for (int rate : kRates) {
+    report.Begin("processing at " + std::to_string(rate) + " Hz");
     for (const char* set : sets) {
       SetParameters(plugin, set, g);
       const int64_t ids[2] = {static_cast<int64_t>(g.Uniform() * 1e15), -static_cast<int64_t>(g.Uniform() * 1e15) - 1};
@@ -230,11 +236,61 @@ void CheckProcessing(host::Plugin& plugin, Reporter& report) {
   }
 }
 
+// An audio callback should not call the allocator once its object exists and
+// the block is no longer than one it has seen: each object gets its first
+// blocks at the largest size, then blocks up to that size are counted.
+void CheckAllocation(host::Plugin& plugin, Reporter& report) {
+  report.Begin("allocation");
+  if (!host::AllocationCounter::Available())
+    return report.Result("allocation", true, "not counted: this build cannot count the allocator");
+  Generator g{0xA110C};
+  const int sizes[] = {4096, 1470, 441, 63, 1, 0, 2048};
+  size_t blocks = 0, calls = 0;
+  std::string first;
+  const char* sets[] = {"default", "minimum", "maximum", "random"};
+  int64_t id = 0x7A110C;
+  for (int rate : {44100, 48000, 8000, 96000}) {
+    for (const char* set : sets) {
+      SetParameters(plugin, set, g);
+      std::vector<float> left(4096), right(4096);
+      host::BlockRequest request;
+      request.id = ++id;
+      request.sampleRate = rate;
+      for (int frame = 0; frame < 24; ++frame) {
+        const int size = frame < 2 ? 4096 : sizes[static_cast<size_t>(frame) % std::size(sizes)];
+        for (int i = 0; i < size; ++i) left[static_cast<size_t>(i)] = right[static_cast<size_t>(i)] = static_cast<float>(g.Uniform() - 0.5);
+        request.frame = frame;
+        host::BlockResult kept;  // freed after the count: the host's own memory
+        size_t n = 0;
+        {
+          host::AllocationCounter counter;
+          kept = plugin.Process(left.data(), right.data(), size, request);
+          n = counter.calls();
+        }
+        if (frame >= 2) {
+          ++blocks;
+          calls += n;
+          if (n != 0 && first.empty())
+            first = std::to_string(n) + " allocator calls in a block of " + std::to_string(size) + " at " +
+                    std::to_string(rate) + " Hz, " + set + " parameters";
+        }
+      }
+    }
+  }
+  if (calls == 0)
+    report.Result("allocation", true, "no allocator call in " + std::to_string(blocks) + " blocks of existing objects");
+  else
+    report.Result("allocation", false, std::to_string(calls) + " allocator calls in " + std::to_string(blocks) +
+                                           " blocks of existing objects; first: " + first);
+}
+
 void ValidateInChild(const std::string& path, int fd) {
   Reporter report(fd);
   CheckExports(path, report);
   auto plugin = CheckDescriptor(path, report);
-  if (plugin) CheckProcessing(*plugin, report);
+  if (!plugin) return;
+  CheckProcessing(*plugin, report);
+  CheckAllocation(*plugin, report);
 }
 
 struct Row {
@@ -243,9 +299,24 @@ struct Row {
 
 }  // namespace
 
+// The slowest check of our seven takes well under a second on a build
+// machine; the default limit leaves a wide margin for slow and loaded ones.
+constexpr double kDefaultTimeout = 30.0;
+
 int Validate(Arguments& args, const char*) {
   std::vector<std::string> paths;
-  while (!args.Empty()) paths.push_back(args.Next("PLUGIN"));
+  double timeout = kDefaultTimeout;
+  while (!args.Empty()) {
+    const std::string word = args.Next("PLUGIN");
+    if (word == "--timeout") {
+      timeout = ParseNumber(args.Next("SECONDS after --timeout"), "--timeout");
+      if (!(timeout > 0) || timeout > 86400) throw UsageError("--timeout must be above 0 and at most 86400 seconds");
+    } else if (word.rfind("--", 0) == 0) {
+      throw UsageError("unknown option " + word);
+    } else {
+      paths.push_back(word);
+    }
+  }
   if (paths.empty()) throw UsageError("validate takes one or more PLUGIN files");
   std::vector<Row> rows;
   bool ok = true;
@@ -267,27 +338,52 @@ int Validate(Arguments& args, const char*) {
       _exit(0);
     }
     close(fds[1]);
-    std::string text;
-    char buffer[4096];
-    ssize_t n;
-    while ((n = read(fds[0], buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(n));
+    // Each check has `timeout` seconds from its BEGIN; past that the child
+    // is killed and the check reported as TIMEOUT.
+    std::string text, running = "start";
+    size_t parsed = 0;
+    bool timedOut = false;
+    using Clock = std::chrono::steady_clock;
+    auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(timeout));
+    for (;;) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      if (left <= 0) {
+        timedOut = true;
+        break;
+      }
+      pollfd pfd{fds[0], POLLIN, 0};
+      const int ready = poll(&pfd, 1, static_cast<int>(std::min<int64_t>(left, 1000)));
+      if (ready < 0 && errno != EINTR) break;
+      if (ready <= 0) continue;
+      char buffer[4096];
+      const ssize_t n = read(fds[0], buffer, sizeof buffer);
+      if (n <= 0) break;
+      text.append(buffer, static_cast<size_t>(n));
+      // A new check starts its own time.
+      for (size_t end; (end = text.find('\n', parsed)) != std::string::npos; parsed = end + 1) {
+        const std::string line = text.substr(parsed, end - parsed);
+        if (line.rfind("BEGIN ", 0) == 0) {
+          running = line.substr(6);
+          deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(timeout));
+        }
+      }
+    }
+    if (timedOut) kill(child, SIGKILL);
     close(fds[0]);
     int status = 0;
     waitpid(child, &status, 0);
     std::istringstream lines(text);
-    std::string line, running;
+    std::string line;
     while (std::getline(lines, line)) {
       std::istringstream words(line);
       std::string kind, check;
       words >> kind;
-      if (kind == "BEGIN") {
-        std::getline(words >> std::ws, running);
-        continue;
-      }
+      if (kind == "BEGIN") continue;
       std::string rest;
       std::getline(words >> std::ws, rest);
       // The check name is one of the known ones, possibly two words.
-      for (const char* name : {"call order", "finite output", "bounded output", "exports", "descriptor", "result"}) {
+      for (const char* name : {"call order", "finite output", "bounded output", "exports", "descriptor", "result",
+                               "allocation"}) {
         if (rest.rfind(name, 0) == 0) {
           check = name;
           rest = rest.substr(check.size());
@@ -297,11 +393,14 @@ int Validate(Arguments& args, const char*) {
       if (!rest.empty() && rest[0] == ' ') rest.erase(0, 1);
       rows.push_back({shown, check, kind == "PASS" ? "pass" : "FAIL", rest});
       if (kind != "PASS") ok = false;
-      if (check == "descriptor" || check == "exports") running.clear();
-      if (check == "bounded output") running.clear();
     }
-    if (WIFSIGNALED(status)) {
-      rows.push_back({shown, running.empty() ? "process" : running, "CRASH",
+    if (timedOut) {
+      char detail[96];
+      std::snprintf(detail, sizeof detail, "no answer within %g s: killed", timeout);
+      rows.push_back({shown, running, "TIMEOUT", detail});
+      ok = false;
+    } else if (WIFSIGNALED(status)) {
+      rows.push_back({shown, running, "CRASH",
                       std::string("killed by signal ") + std::to_string(WTERMSIG(status)) + " (" + strsignal(WTERMSIG(status)) + ")"});
       ok = false;
     } else if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
@@ -309,12 +408,15 @@ int Validate(Arguments& args, const char*) {
       ok = false;
     }
   }
-  size_t w0 = 6, w1 = 5;
-  for (const Row& r : rows) w0 = std::max(w0, r.plugin.size()), w1 = std::max(w1, r.check.size());
-  std::printf("%-*s  %-*s  %-6s %s\n", static_cast<int>(w0), "plugin", static_cast<int>(w1), "check", "result", "detail");
+  size_t w0 = 6, w1 = 5, w2 = 6;
   for (const Row& r : rows)
-    std::printf("%-*s  %-*s  %-6s %s\n", static_cast<int>(w0), r.plugin.c_str(), static_cast<int>(w1), r.check.c_str(),
-                r.result.c_str(), r.detail.c_str());
+    w0 = std::max(w0, r.plugin.size()), w1 = std::max(w1, r.check.size()), w2 = std::max(w2, r.result.size());
+  auto print = [&](const std::string& a, const std::string& b, const std::string& c, const std::string& d) {
+    std::printf("%-*s  %-*s  %-*s  %s\n", static_cast<int>(w0), a.c_str(), static_cast<int>(w1), b.c_str(),
+                static_cast<int>(w2), c.c_str(), d.c_str());
+  };
+  print("plugin", "check", "result", "detail");
+  for (const Row& r : rows) print(r.plugin, r.check, r.result, r.detail);
   std::printf("%s\n", ok ? "all checks passed" : "validation FAILED");
   return ok ? 0 : 1;
 }

@@ -11,6 +11,7 @@
 #include <sstream>
 #include <string>
 
+#include "host/allocation_counter.h"
 #include "host/plugin_host.h"
 #include "plugin_list.h"
 
@@ -203,6 +204,23 @@ TEST(VelmorHost, ErrorsAreOneLineAndLeaveNoFile) {
   EXPECT_EQ(Tool("validate --help").status, 0);
 }
 
+// The result column of validate's row for a plug-in file and check, "" if none.
+std::string ValidateResult(const std::string& table, const std::string& file, const std::string& check) {
+  std::istringstream lines(table);
+  for (std::string line; std::getline(lines, line);) {
+    std::vector<std::string> columns;
+    for (size_t at = 0; at < line.size();) {
+      const size_t gap = line.find("  ", at);
+      const std::string column = line.substr(at, gap == std::string::npos ? std::string::npos : gap - at);
+      if (!column.empty()) columns.push_back(column);
+      if (gap == std::string::npos) break;
+      at = line.find_first_not_of(' ', gap);
+    }
+    if (columns.size() >= 3 && columns[0] == file && columns[1] == check) return columns[2];
+  }
+  return "";
+}
+
 TEST(VelmorHost, ValidatePassesOnEveryPlugin) {
   std::string all;
   for (const char* name : kPluginNames) all += " " + Plugin(name);
@@ -218,7 +236,30 @@ TEST(VelmorHost, ValidateCatchesBrokenPlugins) {
   Outcome crash = Tool("validate " + TestPlugin("test_crash_at_8000") + " " + Plugin("VelmorFilter"));
   EXPECT_EQ(crash.status, 1);
   EXPECT_NE(crash.out.find("CRASH"), std::string::npos) << crash.out;
-  EXPECT_NE(crash.out.find("VelmorFilter.auf2        bounded output  pass"), std::string::npos) << crash.out;
+  EXPECT_EQ(ValidateResult(crash.out, "VelmorFilter.auf2", "bounded output"), "pass") << crash.out;
+}
+
+// Every check has a time limit: a plug-in that never returns, wherever, is
+// killed and reported with the check it was in, and the others still run.
+TEST(VelmorHost, ValidateTimesOutPluginsThatHang) {
+  const std::string filter = Plugin("VelmorFilter");
+  Outcome o = Tool("validate --timeout 0.5 " + TestPlugin("test_spin_in_initialize") + " " +
+                   TestPlugin("test_spin_in_table") + " " + TestPlugin("test_spin_at_22050") + " " + filter);
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(ValidateResult(o.out, "test_spin_in_initialize.auf2", "InitializePlugin"), "TIMEOUT") << o.out;
+  EXPECT_EQ(ValidateResult(o.out, "test_spin_in_table.auf2", "GetFilterPluginTable"), "TIMEOUT") << o.out;
+  EXPECT_EQ(ValidateResult(o.out, "test_spin_at_22050.auf2", "processing at 22050 Hz"), "TIMEOUT") << o.out;
+  EXPECT_EQ(ValidateResult(o.out, "VelmorFilter.auf2", "allocation"), "pass") << o.out;
+  EXPECT_EQ(Tool("validate --timeout 0 " + filter).status, 2);
+}
+
+// The allocator is counted inside the audio callback of existing objects.
+TEST(VelmorHost, ValidateReportsAPluginThatAllocatesInEveryBlock) {
+  if (!host::AllocationCounter::Available()) GTEST_SKIP() << "the allocator cannot be counted here";
+  Outcome o = Tool("validate " + TestPlugin("test_allocates"));
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(ValidateResult(o.out, "test_allocates.auf2", "allocation"), "FAIL") << o.out;
+  EXPECT_EQ(ValidateResult(o.out, "test_allocates.auf2", "result"), "pass") << o.out;
 }
 
 // The filter's plot at 1000 Hz low-pass: about 0 dB well below the cutoff and
