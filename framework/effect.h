@@ -20,12 +20,15 @@
 //
 // and a table of its items (EffectInfo). A kernel has Run(ch0, ch1, count),
 // which processes the block's samples in place in index order and hands what
-// it kept in locals back to the state before it returns.
+// it kept in locals back to the state before it returns. A Run that returns
+// bool has watched its outputs: true when one was NaN or infinite, which
+// spares the block a pass over them.
 #pragma once
 
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <type_traits>
 #include <variant>
@@ -93,6 +96,26 @@ class ItemValues {
  private:
   const double* values_;
 };
+
+// A sample that is NaN or infinite: all exponent bits set.
+inline bool NotFinite(float x) {
+  uint32_t bits;
+  std::memcpy(&bits, &x, sizeof bits);
+  return (bits & 0x7F800000u) == 0x7F800000u;
+}
+
+// Whether any of n samples of either channel is NaN or infinite; a loop the
+// compiler runs several lanes at once, for a run that is still in cache.
+inline bool AnyNotFinite(const float* ch0, const float* ch1, int n) {
+  uint32_t found = 0;
+  for (int i = 0; i < n; ++i) {
+    uint32_t a, b;
+    std::memcpy(&a, &ch0[i], sizeof a);
+    std::memcpy(&b, &ch1[i], sizeof b);
+    found |= static_cast<uint32_t>((a & 0x7F800000u) == 0x7F800000u) | static_cast<uint32_t>((b & 0x7F800000u) == 0x7F800000u);
+  }
+  return found != 0;
+}
 
 // What the binding knows about the block before the effect's work starts.
 struct BlockInfo {

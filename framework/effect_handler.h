@@ -38,14 +38,23 @@ struct EffectHandler {
 
 namespace handler_detail {
 
+// What a kernel knows of its output after a block: a kernel whose Run
+// returns bool has watched its outputs as it made them (true: one was NaN
+// or infinite); of the others nothing is known yet.
+enum class OutputCheck { kFinite, kNotFinite, kUnknown };
+
 // Runs a block through a kernel; a variant of kernels is dispatched once per
 // block, not per sample.
 template <class Kernel>
-inline void RunKernel(Kernel& kernel, float* ch0, float* ch1, int32_t count) {
-  if constexpr (effect_detail::IsVariant<Kernel>::value)
-    std::visit([&](auto& inner) { RunKernel(inner, ch0, ch1, count); }, kernel);
-  else
+inline OutputCheck RunKernel(Kernel& kernel, float* ch0, float* ch1, int32_t count) {
+  if constexpr (effect_detail::IsVariant<Kernel>::value) {
+    return std::visit([&](auto& inner) { return RunKernel(inner, ch0, ch1, count); }, kernel);
+  } else if constexpr (std::is_same_v<decltype(kernel.Run(ch0, ch1, count)), bool>) {
+    return kernel.Run(ch0, ch1, count) ? OutputCheck::kNotFinite : OutputCheck::kFinite;
+  } else {
     kernel.Run(ch0, ch1, count);
+    return OutputCheck::kUnknown;
+  }
 }
 
 // True when any value of either channel is NaN or infinite (all exponent
@@ -123,16 +132,19 @@ struct Functions {
                            float* ch1) {
     State& state = *static_cast<State*>(opaque);
     const typename E::Parameters params = E::ReadParameters(values);
+    OutputCheck check;
     {
       // Flush-to-zero covers the effect's own work and nothing else: the
       // host's callbacks run with the caller's control word.
       FlushDenormalsScope flush;
       auto kernel = E::BeginBlock(state, block, params);
-      RunKernel(kernel, ch0, ch1, block.sampleCount);
+      check = RunKernel(kernel, ch0, ch1, block.sampleCount);
     }
     // A block whose output is not finite would poison every later block
     // through the histories and lines: the object starts clean instead.
-    if (HasNonFinite(ch0, ch1, block.sampleCount)) E::ClearObject(state);
+    if (check == OutputCheck::kUnknown)
+      check = HasNonFinite(ch0, ch1, block.sampleCount) ? OutputCheck::kNotFinite : OutputCheck::kFinite;
+    if (check == OutputCheck::kNotFinite) E::ClearObject(state);
   }
 };
 

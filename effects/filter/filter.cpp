@@ -39,14 +39,18 @@ struct FilterEffect {
   struct Kernel {
     BiquadSection* sections[2];
 
-    void Run(float* ch0, float* ch1, int32_t n) {
+    bool Run(float* ch0, float* ch1, int32_t n) {
       BiquadRunner left(*sections[0]), right(*sections[1]);
+      bool notFinite = false;
       for (int32_t i = 0; i < n; ++i) {
-        ch0[i] = left.Process(ch0[i]);
-        ch1[i] = right.Process(ch1[i]);
+        const float l = left.Process(ch0[i]), r = right.Process(ch1[i]);
+        notFinite = notFinite | NotFinite(l) | NotFinite(r);
+        ch0[i] = l;
+        ch1[i] = r;
       }
       left.Store(*sections[0]);
       right.Store(*sections[1]);
+      return notFinite;
     }
   };
 

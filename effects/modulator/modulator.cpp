@@ -153,10 +153,11 @@ struct ModulatorEffect {
   struct RingKernel {
     RingModState& state;
 
-    void Run(float* ch0, float* ch1, int32_t n) {
+    bool Run(float* ch0, float* ch1, int32_t n) {
       OscillatorRunner<kShape> osc(state);
       const float depth = state.depth, rest = 1.0f - state.depth;
       float u[kOscillatorChunk];
+      bool notFinite = false;
       for (int32_t start = 0; start < n; start += kOscillatorChunk) {
         const int m = static_cast<int>(std::min<int32_t>(kOscillatorChunk, n - start));
         osc.Fill(u, m);
@@ -167,8 +168,10 @@ struct ModulatorEffect {
           l[i] = l[i] * gain;
           r[i] = r[i] * gain;
         }
+        notFinite = notFinite | AnyNotFinite(l, r, m);
       }
       osc.Store(state);
+      return notFinite;
     }
   };
 

@@ -46,11 +46,12 @@ struct TremoloEffect {
   struct Kernel {
     TremoloState& state;
 
-    void Run(float* ch0, float* ch1, int32_t n) {
+    bool Run(float* ch0, float* ch1, int32_t n) {
       OscillatorRunner<kShape> osc(state);
       const float depth = state.depth, rest = 1.0f - state.depth;
       const bool panner = state.mode != 0;
       float u[kOscillatorChunk];
+      bool notFinite = false;
       for (int32_t start = 0; start < n; start += kOscillatorChunk) {
         const int m = static_cast<int>(std::min<int32_t>(kOscillatorChunk, n - start));
         osc.Fill(u, m);
@@ -68,8 +69,10 @@ struct TremoloEffect {
             r[i] = r[i] * g;
           }
         }
+        notFinite = notFinite | AnyNotFinite(l, r, m);
       }
       osc.Store(state);
+      return notFinite;
     }
   };
 
