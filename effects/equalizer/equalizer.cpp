@@ -26,9 +26,9 @@ struct EqualizerState {
 // The bands' centres at the fixed design rate: their sines and cosines are
 // the same for every object and block, so they are taken once, at load.
 struct BandTrig {
-  PeakingTrig band[kBands];
+  DesignTrig band[kBands];
   BandTrig() {
-    for (int k = 0; k < kBands; ++k) band[k] = MakePeakingTrig(kCentres[k], kDesignRate);
+    for (int k = 0; k < kBands; ++k) band[k] = MakeDesignTrig(kCentres[k], kDesignRate);
   }
 };
 const BandTrig kBandTrig;

@@ -144,58 +144,68 @@ inline double AngularFrequency(float f, float fs) {
   return static_cast<double>(w / fs);
 }
 
+}  // namespace biquad_detail
+
+// The double-precision functions the designs take: ours, correctly rounded.
+// The designs take any type with the same members; the proof that ours give
+// the C library's coefficients runs them with the C library's.
+struct ExactMath {
+  static double Sin(double x) { return exact::Sin(x); }
+  static double Cos(double x) { return exact::Cos(x); }
+  static double Sinh(double x) { return exact::Sinh(x); }
+  static double Pow10(double x) { return exact::Pow10(x); }
+};
+
+// The part of a design that depends on the frequency and the rate only: w0,
+// sin w0 and cos w0. `usable` is false for a rate that describes no filter.
+struct DesignTrig {
+  double w0 = 0.0, sn = 0.0, cs = 0.0;
+  bool usable = false;
+};
+
+template <class Math = ExactMath>
+inline DesignTrig MakeDesignTrig(float f, float fs) {
+  using namespace biquad_detail;
+  DesignTrig trig;
+  if (!UsableRate(fs)) return trig;
+  trig.w0 = AngularFrequency(LimitFrequency(f, fs), fs);
+  trig.sn = Math::Sin(trig.w0);
+  trig.cs = Math::Cos(trig.w0);
+  trig.usable = true;
+  return trig;
+}
+
 // The low-pass and high-pass designs share everything but the numerator.
 template <bool kHighPass>
-inline void SetPassCoefficients(BiquadSection& s, float f, float q, float fs) {
-  if (!UsableRate(fs)) return SetIdentity(s);
-  const double w0 = AngularFrequency(LimitFrequency(f, fs), fs);
-  const double sn = exact::Sin(w0);
-  const double cs = exact::Cos(w0);
+inline void SetPassCoefficients(BiquadSection& s, const DesignTrig& trig, float q) {
+  using namespace biquad_detail;
+  if (!trig.usable) return SetIdentity(s);
   const float q2 = LimitWidth(q) + LimitWidth(q);
-  const float alpha = static_cast<float>(sn / static_cast<double>(q2));
+  const float alpha = static_cast<float>(trig.sn / static_cast<double>(q2));
   s.a0 = alpha + 1.0f;
   s.a2 = 1.0f - alpha;
-  s.a1 = static_cast<float>(cs * -2.0);
+  s.a1 = static_cast<float>(trig.cs * -2.0);
   if constexpr (kHighPass) {
-    const double u = cs + 1.0;
+    const double u = trig.cs + 1.0;
     s.b0 = s.b2 = static_cast<float>(u * 0.5);
     s.b1 = static_cast<float>(-u);
   } else {
-    const double t = 1.0 - cs;
+    const double t = 1.0 - trig.cs;
     s.b0 = s.b2 = static_cast<float>(t * 0.5);
     s.b1 = static_cast<float>(t);
   }
 }
 
-}  // namespace biquad_detail
-
-// The part of a peaking design that depends on the centre and the rate only:
-// w0, sin w0 and cos w0. Usable is false for a rate that describes no filter.
-struct PeakingTrig {
-  double w0 = 0.0, sn = 0.0, cs = 0.0;
-  bool usable = false;
-};
-
-inline PeakingTrig MakePeakingTrig(float f0, float fs) {
-  using namespace biquad_detail;
-  PeakingTrig trig;
-  if (!UsableRate(fs)) return trig;
-  trig.w0 = AngularFrequency(LimitFrequency(f0, fs), fs);
-  trig.sn = exact::Sin(trig.w0);
-  trig.cs = exact::Cos(trig.w0);
-  trig.usable = true;
-  return trig;
-}
-
 // The rest of the peaking design: bandwidth in octaves, gain in dB.
-inline void SetPeakingCoefficients(BiquadSection& s, const PeakingTrig& trig, float bandwidth, float gainDb) {
+template <class Math = ExactMath>
+inline void SetPeakingCoefficients(BiquadSection& s, const DesignTrig& trig, float bandwidth, float gainDb) {
   using namespace biquad_detail;
   if (!trig.usable) return SetIdentity(s);
   double t = kHalfLn2 * static_cast<double>(LimitWidth(bandwidth));
   t = t * trig.w0;
   t = t / trig.sn;
-  const float alpha = static_cast<float>(exact::Sinh(t) * trig.sn);
-  const float A = static_cast<float>(exact::Pow10(static_cast<double>(gainDb / 40.0f)));
+  const float alpha = static_cast<float>(Math::Sinh(t) * trig.sn);
+  const float A = static_cast<float>(Math::Pow10(static_cast<double>(gainDb / 40.0f)));
   s.a0 = alpha / A + 1.0f;
   s.a2 = 1.0f - alpha / A;
   s.b0 = alpha * A + 1.0f;
@@ -205,18 +215,21 @@ inline void SetPeakingCoefficients(BiquadSection& s, const PeakingTrig& trig, fl
 
 // Peaking band: centre f0 in Hz, bandwidth in octaves, gain in dB, rate in Hz.
 // Writes the six coefficients; the history is left alone.
+template <class Math = ExactMath>
 inline void SetPeakingCoefficients(BiquadSection& s, float f0, float bandwidth, float gainDb, float fs) {
-  SetPeakingCoefficients(s, MakePeakingTrig(f0, fs), bandwidth, gainDb);
+  SetPeakingCoefficients<Math>(s, MakeDesignTrig<Math>(f0, fs), bandwidth, gainDb);
 }
 
 // Low-pass: cutoff in Hz, quality factor, rate in Hz. The history is left alone.
+template <class Math = ExactMath>
 inline void SetLowPassCoefficients(BiquadSection& s, float f, float q, float fs) {
-  biquad_detail::SetPassCoefficients<false>(s, f, q, fs);
+  SetPassCoefficients<false>(s, MakeDesignTrig<Math>(f, fs), q);
 }
 
 // High-pass: cutoff in Hz, quality factor, rate in Hz. The history is left alone.
+template <class Math = ExactMath>
 inline void SetHighPassCoefficients(BiquadSection& s, float f, float q, float fs) {
-  biquad_detail::SetPassCoefficients<true>(s, f, q, fs);
+  SetPassCoefficients<true>(s, MakeDesignTrig<Math>(f, fs), q);
 }
 
 }  // namespace velmor

@@ -200,8 +200,9 @@ inline uint64_t PipelinedPhaseSines(Next& next, float* P, float* out, int n, Con
 #endif
 }
 
-// out[i] = PhaseSine(P[i]) for i = 0 to n - 1.
-inline void PhaseSines(const float* P, float* out, int n) {
+// out[i] = PhaseSine(P[i]) for i = 0 to n - 1. `slow`, when given, counts the
+// phases whose value the vectors could not decide.
+inline void PhaseSines(const float* P, float* out, int n, int64_t* slow = nullptr) {
   using namespace phase_sine_detail;
   float phases[kRun + kSinesPadding], values[kRun + kSinesPadding];
   auto none = [](int, int) {};
@@ -216,6 +217,7 @@ inline void PhaseSines(const float* P, float* out, int n) {
     for (; pending != 0; pending &= pending - 1) {
       const int i = __builtin_ctzll(pending);
       values[i] = PhaseSine(phases[i]);
+      if (slow) ++*slow;
     }
     for (int i = 0; i < m; ++i) out[start + i] = values[i];
   }
