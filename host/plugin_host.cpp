@@ -4,12 +4,16 @@
 
 #include <algorithm>
 #include <charconv>
+#include <climits>
 #include <cstring>
 
 #if defined(_WIN32)
 #include <windows.h>
 #else
 #include <dlfcn.h>
+#endif
+#if defined(__SSE__) || defined(_M_X64)
+#include <xmmintrin.h>
 #endif
 
 namespace velmor::host {
@@ -58,10 +62,26 @@ struct ActiveBlock {
 };
 thread_local ActiveBlock* gActive = nullptr;
 
+// A drop-down value from a double: the nearest int32 toward zero, NaN as 0.
+int32_t SaturatedInt32(double value) {
+  if (!(value == value)) return 0;
+  if (value <= -2147483648.0) return INT32_MIN;
+  if (value >= 2147483647.0) return INT32_MAX;
+  return static_cast<int32_t>(value);
+}
+
+uint32_t ControlWord() {
+#if defined(__SSE__) || defined(_M_X64)
+  return _mm_getcsr();
+#else
+  return 0;
+#endif
+}
+
 bool ReadSamples(float* buffer, int32_t channel) {
   AllocationCountingPause hostCode;
   ActiveBlock* block = gActive;
-  block->result->calls.push_back({HostCall::Read, channel, buffer});
+  block->result->calls.push_back({HostCall::Read, channel, buffer, ControlWord()});
   if ((channel == 0 || channel == 1) && block->count > 0)
     std::memcpy(buffer, block->channels[channel], sizeof(float) * static_cast<size_t>(block->count));
   return true;
@@ -70,7 +90,7 @@ bool ReadSamples(float* buffer, int32_t channel) {
 bool WriteSamples(float* buffer, int32_t channel) {
   AllocationCountingPause hostCode;
   ActiveBlock* block = gActive;
-  block->result->calls.push_back({HostCall::Write, channel, buffer});
+  block->result->calls.push_back({HostCall::Write, channel, buffer, ControlWord()});
   if ((channel == 0 || channel == 1) && block->count > 0)
     std::memcpy(block->channels[channel], buffer, sizeof(float) * static_cast<size_t>(block->count));
   return true;
@@ -236,7 +256,7 @@ void Plugin::SetValue(size_t index, double value) {
   if (item.kind == ItemKind::Track)
     static_cast<TrackItem*>(item.record)->value = value;
   else if (item.kind == ItemKind::Select)
-    static_cast<SelectItem*>(item.record)->value = static_cast<int32_t>(value);
+    static_cast<SelectItem*>(item.record)->value = SaturatedInt32(value);
 }
 
 bool Plugin::SetValue(std::string_view label, double value) {

@@ -44,6 +44,7 @@ struct HostCall {
   enum Kind { Read, Write } kind;
   int32_t channel;
   const float* buffer;
+  uint32_t controlWord;  // the floating-point control word (x86 MXCSR) the host's code ran with; 0 elsewhere
 };
 
 struct BlockResult {
@@ -81,7 +82,7 @@ class Plugin {
   // a number; -1 when there is none.
   int FindItem(std::string_view labelOrIndex) const;
   // Writes an item's value field as the host does: a double into a slider, an
-  // int32 into a drop-down list.
+  // int32 into a drop-down list (a double outside int32 is held at its ends).
   void SetValue(size_t index, double value);
   bool SetValue(std::string_view label, double value);
   double Value(size_t index) const;

@@ -135,3 +135,19 @@ TEST(BiquadSection, NonPositiveRateGivesIdentity) {
 
 }  // namespace
 }  // namespace velmor
+
+namespace velmor::test {
+namespace {
+
+// EXPECT_BITS is exact; a value published with seven digits is checked at
+// those digits, and only where the test says so.
+TEST(Comparisons, BitsAreExactAndPublishedValuesKeepTheirDigits) {
+  EXPECT_FALSE(SameBits("a", "b", 0.82f, 0.8f));
+  EXPECT_FALSE(SameBits("a", "b", std::nextafter(0.8861148f, 1.0f), 0.8861148f));
+  EXPECT_TRUE(SameBits("a", "b", 0.8861148f, 0.8861148f));
+  EXPECT_TRUE(RoundsToPublished("a", "b", 0.886114836f, "0.8861148"));
+  EXPECT_FALSE(RoundsToPublished("a", "b", 0.886114836f, "0.8861149"));
+}
+
+}  // namespace
+}  // namespace velmor::test

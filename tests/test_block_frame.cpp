@@ -152,7 +152,9 @@ TEST_P(BlockFrame, UnloadAndLoadAgainStartsFresh) {
   ExpectSame(RunBlock(*plugin_, input, {.id = 42}), first);
 }
 
-// The callback leaves the caller's floating-point control word as it found it.
+// The callback leaves the caller's floating-point control word as it found it,
+// and the host's own code (its sample callbacks) runs with the caller's word:
+// flush-to-zero covers only the effect's work.
 TEST_P(BlockFrame, CallerFloatingPointStateIsRestored) {
 #if defined(__SSE__)
   // Only the control bits matter: the status flags are set by any float work.
@@ -160,8 +162,10 @@ TEST_P(BlockFrame, CallerFloatingPointStateIsRestored) {
   const Stereo input = Noise(512, 9);
   const unsigned before = _mm_getcsr();
   Stereo block = input;
-  plugin_->Process(block.left, block.right, {.id = 500});
+  const auto result = plugin_->Process(block.left, block.right, {.id = 500});
   EXPECT_EQ(_mm_getcsr() & kControl, before & kControl);
+  ASSERT_EQ(result.calls.size(), 4u);
+  for (const auto& call : result.calls) EXPECT_EQ(call.controlWord & kControl, before & kControl) << call.kind;
   std::vector<float> none;
   plugin_->Process(none.data(), none.data(), -5, {.id = 501});
   EXPECT_EQ(_mm_getcsr() & kControl, before & kControl);

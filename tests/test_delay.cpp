@@ -152,11 +152,18 @@ TEST_F(Delay, JumpsOfTheFrameNumberClearTheRings) {
   EXPECT_EQ(echoAfter(4, {11, 12, 14}), 0.0f);
 }
 
+// Requests of the ring's whole length or more echo at 49998 samples, the
+// whole length itself too (1000 ms at 50 kHz, 500 ms at 100 kHz), which
+// would otherwise wrap to an echo of one sample.
 TEST_F(Delay, LongRequestsAreHeldAt49998) {
-  plugin_->SetValue("ディレイタイム", 1000.0);
   plugin_->SetValue("音量(原音)", 0.0);
-  Stereo out = RunBlocks(*plugin_, Impulse(50001), 5000, {.sampleRate = 96000});
-  EXPECT_EQ(Peaks(out.left), (Echoes{{49998, 0.5f}}));
+  struct Case { double time; int rate; };
+  int64_t id = 50;
+  for (Case c : {Case{1000.0, 96000}, Case{1000.0, 50000}, Case{500.0, 100000}}) {
+    plugin_->SetValue("ディレイタイム", c.time);
+    Stereo out = RunBlocks(*plugin_, Impulse(50001), 5000, {.id = ++id, .sampleRate = c.rate});
+    EXPECT_EQ(Peaks(out.left), (Echoes{{49998, 0.5f}})) << c.time << " ms at " << c.rate << " Hz";
+  }
 }
 
 // Lengths that do not fit the ring become 1 or 49998: every index stays in

@@ -47,6 +47,8 @@ class Arguments {
 
 double ParseNumber(const std::string& text, const std::string& what);
 int64_t ParseInteger(const std::string& text, const std::string& what);
+// A whole number within [min, max]; a usage error otherwise.
+int32_t ParseInt32(const std::string& text, const std::string& what, int64_t min, int64_t max);
 
 // Loads a plug-in or fails with a clear message.
 std::unique_ptr<host::Plugin> OpenPlugin(const std::string& path);

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <climits>
 #include <cstring>
 #include <fstream>
 
@@ -78,6 +79,14 @@ int64_t ParseInteger(const std::string& text, const std::string& what) {
   return v;
 }
 
+int32_t ParseInt32(const std::string& text, const std::string& what, int64_t min, int64_t max) {
+  const int64_t v = ParseInteger(text, what);
+  if (v < min || v > max)
+    throw UsageError(what + " must be a whole number from " + std::to_string(min) + " to " + std::to_string(max) +
+                     ", not " + text);
+  return static_cast<int32_t>(v);
+}
+
 std::unique_ptr<host::Plugin> OpenPlugin(const std::string& path) {
   if (access(path.c_str(), R_OK) != 0) throw Failure("cannot open " + path + ": " + std::strerror(errno));
   std::string error;
@@ -104,12 +113,15 @@ std::string ApplySetting(host::Plugin& plugin, const std::string& assignment) {
         return item.label + "=" + value;
       }
     char* end = nullptr;
-    const long v = std::strtol(value.c_str(), &end, 10);
+    errno = 0;
+    const long long v = std::strtoll(value.c_str(), &end, 10);
     if (value.empty() || *end != '\0') {
       std::string options;
       for (const auto& option : item.options) options += (options.empty() ? "" : ", ") + option.name;
       throw UsageError("unknown option '" + value + "' for " + item.label + " (options: " + options + ")");
     }
+    if (errno == ERANGE || v < INT32_MIN || v > INT32_MAX)
+      throw UsageError("value for " + item.label + " must be an option or a whole number from -2147483648 to 2147483647, not " + value);
     plugin.SetValue(static_cast<size_t>(index), static_cast<double>(v));
     for (const auto& option : item.options)
       if (option.value == v) return item.label + "=" + option.name;

@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 
@@ -65,7 +66,7 @@ int Render(Arguments& args) {
     else if (word == "--fps") fps = ParseNumber(args.Next("N after --fps"), "--fps");
     else if (word == "--block") blockLength = ParseInteger(args.Next("N after --block"), "--block");
     else if (word == "--id") id = ParseInteger(args.Next("N after --id"), "--id");
-    else if (word == "--rate") rateOverride = static_cast<int>(ParseInteger(args.Next("HZ after --rate"), "--rate"));
+    else if (word == "--rate") rateOverride = ParseInt32(args.Next("HZ after --rate"), "--rate", 1, INT32_MAX);
     else if (word == "--rate-as-is") rateOverride = 0;
     else if (word == "--quiet") quiet = true;
     else if (word == "--stats") stats = true;
@@ -79,6 +80,10 @@ int Render(Arguments& args) {
   auto plugin = OpenPlugin(positional[0]);
   for (const auto& s : settings) ApplySetting(*plugin, s);
   AudioReader input(positional[1]);
+  // A video frame is one block, of rate / fps samples: at least one sample
+  // and at most 2^24.
+  if (blockLength == 0 && !(static_cast<double>(input.sampleRate()) / fps <= static_cast<double>(1 << 24)))
+    throw UsageError("--fps is too low for " + std::to_string(input.sampleRate()) + " Hz: a frame would exceed 16777216 samples");
   AudioWriter output(positional[2], input.sampleRate());
 
   host::BlockRequest request;
@@ -142,11 +147,10 @@ int Signal(Arguments& args) {
   double seconds = 8.0;
   while (!args.Empty()) {
     const std::string word = args.Next("argument");
-    if (word == "--rate") rate = static_cast<int>(ParseInteger(args.Next("HZ after --rate"), "--rate"));
+    if (word == "--rate") rate = ParseInt32(args.Next("HZ after --rate"), "--rate", 8000, 384000);
     else if (word == "--seconds") seconds = ParseNumber(args.Next("S after --seconds"), "--seconds");
     else throw UsageError("unknown option " + word);
   }
-  if (rate < 8000 || rate > 384000) throw UsageError("--rate must be 8000 to 384000");
   if (!(seconds > 0) || seconds > 3600) throw UsageError("--seconds must be above 0 and at most 3600");
   WriteAudio(out, DemoSignal(rate, seconds));
   return 0;

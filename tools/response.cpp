@@ -126,14 +126,13 @@ int Response(Arguments& args) {
     const std::string word = args.Next("argument");
     if (word == "--svg") svgPath = args.Next("OUT.svg after --svg");
     else if (word == "--set") settings.push_back(args.Next("NAME=VALUE after --set"));
-    else if (word == "--rate") rate = static_cast<int>(ParseInteger(args.Next("HZ after --rate"), "--rate"));
+    else if (word == "--rate") rate = ParseInt32(args.Next("HZ after --rate"), "--rate", 1000, 384000);
     else if (word.rfind("--", 0) == 0) throw UsageError("unknown option " + word);
     else if (pluginPath.empty()) pluginPath = word;
     else throw UsageError("response takes one PLUGIN");
   }
   if (pluginPath.empty()) throw UsageError("missing PLUGIN");
   if (svgPath.empty()) throw UsageError("missing --svg OUT.svg");
-  if (rate < 1000 || rate > 384000) throw UsageError("--rate must be 1000 to 384000");
   auto plugin = OpenPlugin(pluginPath);
   std::string title = plugin->description().name;
   std::string shown;

@@ -13,7 +13,10 @@ namespace {
 enum Item { kDry, kWet, kType, kDelayTime, kFeedback };
 
 constexpr int32_t kRingLength = 50000;
-constexpr int32_t kLongestDelay = 49998;  // what any longer request becomes
+// What a request of the ring's whole length or more becomes. A length of
+// exactly 50000 would wrap to an echo of one sample (50000 mod 50000 = 0,
+// taken as 1); it is treated like the longer ones.
+constexpr int32_t kLongestDelay = 49998;
 constexpr float kFeedbackLimit = 0.8f;
 
 struct DelayRing {
@@ -43,12 +46,12 @@ void ClearRings(DelayState& state) {
 int32_t DelayLengthFor(float a, float b) {
   const double samples = static_cast<double>(a * b) / 1000.0;
   if (!(samples >= 1.0)) return 1;
-  if (samples >= static_cast<double>(kRingLength) + 1.0) return kLongestDelay;
+  if (samples >= static_cast<double>(kRingLength)) return kLongestDelay;
   return static_cast<int32_t>(samples);
 }
 
 void SetUpRings(DelayState& state, int32_t length) {
-  if (length > kRingLength) length = kLongestDelay;
+  if (length >= kRingLength) length = kLongestDelay;
   state.delayLength = length;
   ClearRings(state);
   int32_t k = length % kRingLength;

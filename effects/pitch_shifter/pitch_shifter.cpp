@@ -20,10 +20,14 @@ constexpr int32_t kRingLength = 3000;
 constexpr int32_t kRestingDistance = 1000;  // write slot ahead of the read slot
 constexpr double kCrossfadeStart = 800.0;   // head offset that starts a crossfade
 constexpr float kFadeStep = 0.01f;
-// The slider reaches a drift of 3 (+24 semitones). A far larger one would move
-// the heads past what an int32 offset holds; 1000 keeps every offset below
-// about 2e5 slots while leaving every slider setting untouched.
-constexpr float kLargestDrift = 1000.0f;
+// The slider reaches a drift of 3 (+24 semitones). A crossfade lasts 101
+// samples and ends with the main head about 102 drifts from the read index;
+// above a drift of about 7.8 it would end past the crossfade threshold, a new
+// one would start at once, the second head would never be set back, and the
+// heads would run on without bound until their int32 offsets overflowed. So
+// the drift is held at 7, which keeps every crossfade ending inside the range
+// and leaves every slider setting untouched.
+constexpr float kLargestDrift = 7.0f;
 
 struct ShiftRing {
   int32_t readIndex = 0;
