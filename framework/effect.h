@@ -55,12 +55,12 @@ struct ItemSpec {
   std::span<const OptionSpec> options;  // drop-down lists only
 };
 
-constexpr ItemSpec TrackSpec(const char16_t* label, const char* symbol, const char* english,
+consteval ItemSpec TrackSpec(const char16_t* label, const char* symbol, const char* english,
                              double defaultValue, double min, double max, double step) {
   return {ItemKind::Track, label, symbol, english, defaultValue, min, max, step, {}};
 }
 
-constexpr ItemSpec SelectSpec(const char16_t* label, const char* symbol, const char* english,
+consteval ItemSpec SelectSpec(const char16_t* label, const char* symbol, const char* english,
                               int32_t defaultValue, std::span<const OptionSpec> options) {
   return {ItemKind::Select,
           label,
@@ -131,19 +131,19 @@ template <class... T>
 struct IsVariant<std::variant<T...>> : std::true_type {};
 
 template <class K>
-constexpr bool RunsBlocks() {
-  if constexpr (IsVariant<K>::value) {
-    return []<class... T>(std::variant<T...>*) { return (RunsBlocks<T>() && ...); }(static_cast<K*>(nullptr));
-  } else {
-    return requires(K& k, float* ch0, float* ch1, int32_t n) { k.Run(ch0, ch1, n); };
-  }
-}
+struct RunsBlocks {
+  static constexpr bool value = requires(K& k, float* ch0, float* ch1, int32_t n) { k.Run(ch0, ch1, n); };
+};
+template <class... T>
+struct RunsBlocks<std::variant<T...>> {
+  static constexpr bool value = (RunsBlocks<T>::value && ...);
+};
 
 }  // namespace effect_detail
 
 // A kernel, or a std::variant (nested too) of kernels.
 template <class K>
-concept BlockKernel = effect_detail::RunsBlocks<K>();
+concept BlockKernel = effect_detail::RunsBlocks<K>::value;
 
 template <class E>
 concept Effect =

@@ -209,11 +209,7 @@ class OwnedState {
   OwnedState(OwnedState&& other) noexcept : handler_(other.handler_), memory_(other.memory_) {
     other.memory_ = nullptr;
   }
-  OwnedState& operator=(OwnedState&& other) noexcept {
-    std::swap(handler_, other.handler_);
-    std::swap(memory_, other.memory_);
-    return *this;
-  }
+  OwnedState& operator=(OwnedState&&) = delete;
   ~OwnedState() {
     if (memory_ == nullptr) return;
     handler_->destroyState(memory_);

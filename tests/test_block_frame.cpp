@@ -10,6 +10,7 @@
 #include <unistd.h>
 #endif
 
+#include "host/child_process.h"
 #include "plugin_test.h"
 
 #if defined(__SSE__)
@@ -190,7 +191,7 @@ TEST_P(BlockFrame, FailedAllocationReturnsFalseAndWritesNothing) {
     bool ok = !result.result && result.calls.empty();
     Stereo block = Noise(64, 10);
     ok = ok && plugin_->Process(block.left, block.right, {.id = 901}).result;
-    _exit(ok ? 0 : 1);
+    host::ExitChild(ok ? 0 : 1);
   }
   int status = 0;
   waitpid(child, &status, 0);

@@ -21,6 +21,7 @@
 #include <sstream>
 
 #include "host/allocation_counter.h"
+#include "host/child_process.h"
 #include "tools/cli.h"
 
 namespace velmor::cli {
@@ -335,7 +336,7 @@ int Validate(Arguments& args, const char*) {
     if (child == 0) {
       close(fds[0]);
       ValidateInChild(path, fds[1]);
-      _exit(0);
+      host::ExitChild(0);
     }
     close(fds[1]);
     // Each check has `timeout` seconds from its BEGIN; past that the child

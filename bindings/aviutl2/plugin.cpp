@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <vector>
@@ -34,34 +35,48 @@ union ItemRecord {
   SelectItem select;
 };
 
+// The records are built field by field on zeroed memory, so that the bytes
+// between their fields (after `flags`, after a list's `value`) are zero.
 struct Descriptor {
-  std::vector<ItemRecord> items;
+  std::unique_ptr<ItemRecord[]> items;
   std::vector<void*> itemList;  // ended by null
-  std::vector<SelectOption> options;  // every list, each ended by {null, 0}
-  FilterPluginTable table{};
+  std::unique_ptr<SelectOption[]> options;  // every list, each ended by {null, 0}
+  FilterPluginTable table;
 
   Descriptor() {
+    std::memset(&table, 0, sizeof table);
     const EffectInfo& info = *kEffect.info;
     size_t optionCount = 0;
     for (const ItemSpec& spec : info.items) optionCount += spec.options.size() + 1;
-    options.reserve(optionCount);
-    items.resize(info.items.size());
+    items.reset(new ItemRecord[info.items.size()]);
+    options.reset(new SelectOption[optionCount]);
+    std::memset(static_cast<void*>(items.get()), 0, info.items.size() * sizeof(ItemRecord));
+    std::memset(static_cast<void*>(options.get()), 0, optionCount * sizeof(SelectOption));
+    size_t nextOption = 0;
     for (size_t k = 0; k < info.items.size(); ++k) {
       const ItemSpec& spec = info.items[k];
       if (spec.kind == ItemKind::Track) {
-        items[k].track = TrackItem{kTrackType, spec.label, spec.defaultValue, spec.min, spec.max, spec.step};
+        TrackItem& track = items[k].track;
+        track.type = kTrackType, track.name = spec.label, track.value = spec.defaultValue;
+        track.min = spec.min, track.max = spec.max, track.step = spec.step;
       } else {
-        const SelectOption* first = options.data() + options.size();
-        for (size_t o = 0; o < spec.options.size(); ++o)
-          options.push_back({spec.options[o].label, static_cast<int32_t>(o)});
-        options.push_back({nullptr, 0});
-        items[k].select = SelectItem{kSelectType, spec.label, static_cast<int32_t>(spec.defaultValue), first};
+        SelectItem& select = items[k].select;
+        select.type = kSelectType, select.name = spec.label, select.value = static_cast<int32_t>(spec.defaultValue);
+        select.options = &options[nextOption];
+        for (size_t o = 0; o < spec.options.size(); ++o, ++nextOption) {
+          options[nextOption].name = spec.options[o].label;
+          options[nextOption].value = static_cast<int32_t>(o);
+        }
+        ++nextOption;  // the end of the list: {null, 0}
       }
       itemList.push_back(&items[k]);
     }
     itemList.push_back(nullptr);
-    table = FilterPluginTable{kAudioFilterFlag, info.name, kPluginLabel, info.information, itemList.data(),
-                              &ProcessVideo, &ProcessAudio};
+    table.flags = kAudioFilterFlag;
+    table.name = info.name, table.label = kPluginLabel, table.information = info.information;
+    table.items = itemList.data();
+    table.process_video = &ProcessVideo;
+    table.process_audio = &ProcessAudio;
   }
 
   // The current values as the host wrote them: sliders as doubles, lists as
@@ -127,7 +142,14 @@ bool Descriptor::ProcessAudio(const AudioProcContext* audio) noexcept {
 
 }  // namespace
 
-FilterPluginTable gPluginTable = gDescriptor.table;
+// Zero as static storage, then the descriptor's bytes, padding included.
+FilterPluginTable gPluginTable;
+namespace {
+const bool gTableCopied = [] {
+  std::memcpy(&gPluginTable, &gDescriptor.table, sizeof gPluginTable);
+  return true;
+}();
+}  // namespace
 
 void ForgetAllObjects() {
   std::lock_guard<std::mutex> guard(gLibrary.lock);

@@ -41,16 +41,16 @@ struct FilterEffect {
 
     bool Run(float* ch0, float* ch1, int32_t n) {
       BiquadRunner left(*sections[0]), right(*sections[1]);
-      bool notFinite = false;
+      uint32_t notFinite = 0;
       for (int32_t i = 0; i < n; ++i) {
         const float l = left.Process(ch0[i]), r = right.Process(ch1[i]);
-        notFinite = notFinite | NotFinite(l) | NotFinite(r);
+        notFinite |= static_cast<uint32_t>(NotFinite(l)) | static_cast<uint32_t>(NotFinite(r));
         ch0[i] = l;
         ch1[i] = r;
       }
       left.Store(*sections[0]);
       right.Store(*sections[1]);
-      return notFinite;
+      return notFinite != 0;
     }
   };
 

@@ -168,7 +168,7 @@ struct ModulatorEffect {
           l[i] = l[i] * gain;
           r[i] = r[i] * gain;
         }
-        notFinite = notFinite | AnyNotFinite(l, r, m);
+        if (AnyNotFinite(l, r, m)) notFinite = true;
       }
       osc.Store(state);
       return notFinite;

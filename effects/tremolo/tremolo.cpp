@@ -69,7 +69,7 @@ struct TremoloEffect {
             r[i] = r[i] * g;
           }
         }
-        notFinite = notFinite | AnyNotFinite(l, r, m);
+        if (AnyNotFinite(l, r, m)) notFinite = true;
       }
       osc.Store(state);
       return notFinite;

@@ -2,20 +2,33 @@
 // when it is loaded. Kernels that have wider versions choose by it; every
 // version computes the same values, since none contracts a multiply-add or
 // reorders an operation.
+//
+// The environment variable VELMOR_VECTOR_LEVEL (sse2, avx, avx2 or avx512),
+// read at load, can lower the level, never raise it: the tests run every
+// version on one machine with it, and a user can rule the wider ones out.
 #pragma once
+
+#include <cstdlib>
+#include <cstring>
 
 namespace velmor {
 
 enum class VectorLevel { kSse2, kAvx, kAvx2, kAvx512 };
 
 inline VectorLevel DetectVectorLevel() {
+  VectorLevel level = VectorLevel::kSse2;
 #if defined(__x86_64__)
   __builtin_cpu_init();
-  if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl")) return VectorLevel::kAvx512;
-  if (__builtin_cpu_supports("avx2")) return VectorLevel::kAvx2;
-  if (__builtin_cpu_supports("avx")) return VectorLevel::kAvx;
+  const bool avx512 = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl");
+  const bool avx2 = __builtin_cpu_supports("avx2"), avx = __builtin_cpu_supports("avx");
+  level = avx512 ? VectorLevel::kAvx512 : avx2 ? VectorLevel::kAvx2 : avx ? VectorLevel::kAvx : VectorLevel::kSse2;
 #endif
-  return VectorLevel::kSse2;
+  if (const char* cap = std::getenv("VELMOR_VECTOR_LEVEL")) {
+    const char* const names[] = {"sse2", "avx", "avx2", "avx512"};
+    for (int i = 0; i < 4; ++i)
+      if (std::strcmp(cap, names[i]) == 0 && i < static_cast<int>(level)) level = static_cast<VectorLevel>(i);
+  }
+  return level;
 }
 
 inline const VectorLevel gVectorLevel = DetectVectorLevel();

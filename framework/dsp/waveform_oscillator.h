@@ -44,14 +44,17 @@ struct WaveformOscillator {
   DesignMemo<2> smoothingDesign;  // cutoff and rate of the smoother's latest design
 };
 
+// The triangle: t = ((P + P) - pi) / pi while pi > P, 2 - t after.
+inline float TriangleValue(float P) {
+  const float t = ((P + P) - kOscillatorPi) / kOscillatorPi;
+  return kOscillatorPi > P ? t : 2.0f - t;
+}
+
 // The waveform value v of a shape at phase P; any unlisted shape gives 0.
 inline float WaveformValue(int32_t shape, float P) {
   switch (shape) {
     case 0: return PhaseSine(P);
-    case 1: {
-      const float t = ((P + P) - kOscillatorPi) / kOscillatorPi;
-      return kOscillatorPi > P ? t : 2.0f - t;
-    }
+    case 1: return TriangleValue(P);
     case 2: return P > kOscillatorPi ? 1.0f : -1.0f;
     case 3: return (P - kOscillatorPi) / kOscillatorPi;
     case 4: return -((P - kOscillatorPi) / kOscillatorPi);
@@ -173,12 +176,12 @@ using ShapeKernels = std::variant<Kernel<-1>, Kernel<0>, Kernel<1>, Kernel<2>, K
 template <template <int> class Kernel, class... Args>
 ShapeKernels<Kernel> MakeShapeKernel(int32_t shape, Args&... args) {
   switch (shape) {
-    case 0: return Kernel<0>(args...);
-    case 1: return Kernel<1>(args...);
-    case 2: return Kernel<2>(args...);
-    case 3: return Kernel<3>(args...);
-    case 4: return Kernel<4>(args...);
-    default: return Kernel<-1>(args...);
+    case 0: return Kernel<0>{args...};
+    case 1: return Kernel<1>{args...};
+    case 2: return Kernel<2>{args...};
+    case 3: return Kernel<3>{args...};
+    case 4: return Kernel<4>{args...};
+    default: return Kernel<-1>{args...};
   }
 }
 

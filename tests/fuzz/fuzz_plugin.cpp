@@ -7,10 +7,10 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
-#include <vector>
 
+#include "bindings/aviutl2/objects.h"
 #include "framework/host_abi.h"
+#include "tests/fuzz/fuzz_input.h"
 
 extern "C" velmor::FilterPluginTable* GetFilterPluginTable();
 extern "C" bool InitializePlugin();
@@ -18,40 +18,8 @@ extern "C" bool InitializePlugin();
 namespace {
 
 using namespace velmor;
-
-class Bytes {
- public:
-  Bytes(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-  bool Empty() const { return position_ >= size_; }
-  template <class T>
-  T Take() {
-    T value{};
-    uint8_t raw[sizeof(T)] = {};
-    for (size_t i = 0; i < sizeof(T) && position_ < size_; ++i) raw[i] = data_[position_++];
-    std::memcpy(&value, raw, sizeof(T));
-    return value;
-  }
-
- private:
-  const uint8_t* data_;
-  size_t size_, position_ = 0;
-};
-
-struct Block {
-  std::vector<float> channels[2];
-};
-thread_local Block* gBlock = nullptr;
-
-bool Read(float* buffer, int32_t channel) {
-  if (!gBlock->channels[channel].empty())
-    std::memcpy(buffer, gBlock->channels[channel].data(), gBlock->channels[channel].size() * sizeof(float));
-  return true;
-}
-bool Write(float* buffer, int32_t channel) {
-  if (!gBlock->channels[channel].empty())
-    std::memcpy(gBlock->channels[channel].data(), buffer, gBlock->channels[channel].size() * sizeof(float));
-  return true;
-}
+using fuzz::Block;
+using fuzz::Bytes;
 
 // Objects that have seen only finite, moderate input with in-range settings.
 struct ObjectRecord {
@@ -59,8 +27,6 @@ struct ObjectRecord {
   bool clean;
   int32_t frame;
 };
-
-uint64_t gRun = 0;
 
 }  // namespace
 
@@ -70,11 +36,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return GetFilterPluginTable();
   }();
   Bytes in(data, size);
-  ++gRun;
-  // Two objects per run, with ids no earlier run used, so that no state of an
-  // earlier run's wild settings carries over into this run's checks.
+  // Every run starts with no object, as after loading the library: no state
+  // of an earlier run carries over, and the memory stays bounded.
+  aviutl2::ForgetAllObjects();
   ObjectRecord objects[2];
-  for (int o = 0; o < 2; ++o) objects[o] = {static_cast<int64_t>(gRun * 2 + o), true, 0};
+  for (int o = 0; o < 2; ++o) objects[o] = {o + 1, true, 0};
 
   for (int blocks = 0; blocks < 8 && !in.Empty(); ++blocks) {
     bool inRange = true;
@@ -106,34 +72,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     object.frame += step % 5 == 0 ? step : 1;  // mostly consecutive, some jumps and repeats
 
     Block block;
-    bool finiteInput = true;
-    const uint8_t signal = in.Take<uint8_t>();
-    if (count > 0) {
-      for (auto& channel : block.channels) {
-        channel.resize(static_cast<size_t>(count));
-        for (int32_t i = 0; i < count; ++i) {
-          float v;
-          if (signal % 3 == 0) {
-            v = in.Take<float>();  // raw bits: NaN, infinities, huge and subnormal values too
-          } else {
-            v = static_cast<float>(std::sin(0.01 * i * (1 + signal % 17))) * 0.5f;
-            if (signal % 3 == 1 && i % 61 == 0) v = static_cast<float>(in.Take<int8_t>()) / 64.0f;
-          }
-          channel[static_cast<size_t>(i)] = v;
-          finiteInput = finiteInput && std::isfinite(v) && std::fabs(v) <= 4.0f;
-        }
-      }
-    }
+    const bool finiteInput = fuzz::FillSamples(in, block, count);
     HostSceneInfo scene{};
     scene.sample_rate = rate;
     HostObjectInfo info{};
     info.id = object.id;
     info.frame = object.frame;
     info.sample_count = count;
-    AudioProcContext context{&scene, &info, &Read, &Write};
-    gBlock = &block;
+    AudioProcContext context{&scene, &info, &fuzz::Read, &fuzz::Write};
+    fuzz::gBlock = &block;
     const bool result = table->process_audio(&context);
-    gBlock = nullptr;
+    fuzz::gBlock = nullptr;
     if (count >= 0 && !result) std::abort();  // a valid block must succeed
     if (count < 0 && result) std::abort();    // a negative length must be refused
     object.clean = object.clean && inRange && finiteInput;
