@@ -53,6 +53,12 @@ int32_t ParseInt32(const std::string& text, const std::string& what, int64_t min
 // Loads a plug-in or fails with a clear message.
 std::unique_ptr<host::Plugin> OpenPlugin(const std::string& path);
 
+// The index of an item given by its label or 1-based index, or a usage error.
+size_t FindItemOrFail(const host::Plugin& plugin, const std::string& name);
+// A value for an item: a number for a slider; an option text or a whole
+// number for a drop-down list. A usage error otherwise.
+double ParseItemValue(const host::ItemInfo& item, const std::string& value);
+
 // Applies "LABEL=VALUE" (label or 1-based index; a select item also takes an
 // option text). Returns a short description for titles and reports.
 std::string ApplySetting(host::Plugin& plugin, const std::string& assignment);

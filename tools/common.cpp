@@ -95,39 +95,42 @@ std::unique_ptr<host::Plugin> OpenPlugin(const std::string& path) {
   return plugin;
 }
 
+size_t FindItemOrFail(const host::Plugin& plugin, const std::string& name) {
+  const int index = plugin.FindItem(name);
+  if (index >= 0) return static_cast<size_t>(index);
+  std::string labels;
+  for (const auto& item : plugin.description().items) labels += (labels.empty() ? "" : ", ") + item.label;
+  throw UsageError("unknown item '" + name + "' (items: " + labels + ")");
+}
+
+double ParseItemValue(const host::ItemInfo& item, const std::string& value) {
+  if (item.kind != host::ItemKind::Select) return ParseNumber(value, "value for " + item.label);
+  for (const auto& option : item.options)
+    if (option.name == value) return option.value;
+  char* end = nullptr;
+  errno = 0;
+  const long long v = std::strtoll(value.c_str(), &end, 10);
+  if (value.empty() || *end != '\0') {
+    std::string options;
+    for (const auto& option : item.options) options += (options.empty() ? "" : ", ") + option.name;
+    throw UsageError("unknown option '" + value + "' for " + item.label + " (options: " + options + ")");
+  }
+  if (errno == ERANGE || v < INT32_MIN || v > INT32_MAX)
+    throw UsageError("value for " + item.label + " must be an option or a whole number from -2147483648 to 2147483647, not " + value);
+  return static_cast<double>(v);
+}
+
 std::string ApplySetting(host::Plugin& plugin, const std::string& assignment) {
   const size_t eq = assignment.find('=');
   if (eq == std::string::npos || eq == 0) throw UsageError("--set takes NAME=VALUE, not '" + assignment + "'");
-  const std::string name = assignment.substr(0, eq), value = assignment.substr(eq + 1);
-  const int index = plugin.FindItem(name);
-  if (index < 0) {
-    std::string labels;
-    for (const auto& item : plugin.description().items) labels += (labels.empty() ? "" : ", ") + item.label;
-    throw UsageError("unknown item '" + name + "' (items: " + labels + ")");
-  }
-  const host::ItemInfo& item = plugin.description().items[static_cast<size_t>(index)];
-  if (item.kind == host::ItemKind::Select) {
-    for (const auto& option : item.options)
-      if (option.name == value) {
-        plugin.SetValue(static_cast<size_t>(index), option.value);
-        return item.label + "=" + value;
-      }
-    char* end = nullptr;
-    errno = 0;
-    const long long v = std::strtoll(value.c_str(), &end, 10);
-    if (value.empty() || *end != '\0') {
-      std::string options;
-      for (const auto& option : item.options) options += (options.empty() ? "" : ", ") + option.name;
-      throw UsageError("unknown option '" + value + "' for " + item.label + " (options: " + options + ")");
-    }
-    if (errno == ERANGE || v < INT32_MIN || v > INT32_MAX)
-      throw UsageError("value for " + item.label + " must be an option or a whole number from -2147483648 to 2147483647, not " + value);
-    plugin.SetValue(static_cast<size_t>(index), static_cast<double>(v));
+  const size_t index = FindItemOrFail(plugin, assignment.substr(0, eq));
+  const host::ItemInfo& item = plugin.description().items[index];
+  const std::string value = assignment.substr(eq + 1);
+  const double v = ParseItemValue(item, value);
+  plugin.SetValue(index, v);
+  if (item.kind == host::ItemKind::Select)
     for (const auto& option : item.options)
       if (option.value == v) return item.label + "=" + option.name;
-    return item.label + "=" + value;
-  }
-  plugin.SetValue(static_cast<size_t>(index), ParseNumber(value, "value for " + item.label));
   return item.label + "=" + value;
 }
 

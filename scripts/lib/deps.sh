@@ -11,3 +11,9 @@ need_packages() {
   $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -qq
   $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
+
+# What configuring the native build needs: the compiler and build tools, the
+# test and benchmark libraries, and the libraries velmor-host and the LV2
+# bundle link (libsndfile, libebur128, libsoxr, the LV2 headers).
+native_build_packages=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev libsndfile1-dev libebur128-dev
+  libsoxr-dev lv2-dev)

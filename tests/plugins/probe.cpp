@@ -1,13 +1,13 @@
 // A plug-in for the host tool's tests only: it writes what it was told into
 // the audio. Channel 0 of every sample becomes the block's frame number and
 // channel 1 the block's length; the first sample of channel 1 holds the scene
-// rate instead.
+// rate instead. With choice "fail" it returns false.
 #include "bindings/aviutl2/descriptor.h"
 
 namespace velmor::aviutl2 {
 namespace {
 
-SelectOption kOptions[] = {{u"A", 0}, {u"B", 1}, {nullptr, 0}};
+SelectOption kOptions[] = {{u"A", 0}, {u"B", 1}, {u"fail", 2}, {nullptr, 0}};
 SelectItem gChoice{kSelectType, u"choice", 0, kOptions};
 TrackItem gGain{kTrackType, u"gain", 1.0, 0.0, 2.0, 0.1};
 
@@ -25,7 +25,7 @@ bool ProcessAudio(const AudioProcContext* audio) {
   audio->write_samples(right, 1);
   delete[] left;
   delete[] right;
-  return true;
+  return gChoice.value != 2;
 }
 
 void* const kItems[] = {&gChoice, &gGain, nullptr};

@@ -140,6 +140,112 @@ TEST(VelmorHost, RenderEqualsTheSameBlocksInProcess) {
   }
 }
 
+// The samples of a file as left and right channels.
+struct Stereo {
+  std::vector<float> left, right;
+  explicit Stereo(const Sound& s) {
+    for (size_t i = 0; i + 1 < s.samples.size(); i += 2) left.push_back(s.samples[i]), right.push_back(s.samples[i + 1]);
+  }
+};
+
+// A stack is the same as its plug-ins run one after the other, block for
+// block; every plug-in sees the same frame numbers.
+TEST(VelmorHost, AStackEqualsItsPluginsOneAfterTheOther) {
+  TempDir dir;
+  WriteSound(dir / "in.wav", Noise(44100, 2, 44100 * 2 + 77));
+  const std::string first = " --plugin " + Plugin("VelmorDistortion") + " --set タイプ=ファズ --set 1=20";
+  const std::string second = " --plugin " + Plugin("VelmorDelay") + " --set ディレイタイム=0:50,1:300";
+  const std::string common = " --fps 24 --id 7 --quiet";
+  ASSERT_EQ(Tool("render " + dir / "in.wav " + dir / "a.wav" + first + common).status, 0);
+  ASSERT_EQ(Tool("render " + dir / "a.wav " + dir / "ab.wav" + second + common).status, 0);
+  Outcome o = Tool("render " + dir / "in.wav " + dir / "stack.wav" + first + second + common);
+  ASSERT_EQ(o.status, 0) << o.err;
+  const Sound apart = ReadSound(dir / "ab.wav"), stack = ReadSound(dir / "stack.wav");
+  ASSERT_EQ(stack.samples.size(), apart.samples.size());
+  EXPECT_TRUE(stack.samples == apart.samples);
+  EXPECT_FALSE(stack.samples == ReadSound(dir / "a.wav").samples);
+  // The probe after the delay still writes the frame numbers.
+  o = Tool("render " + dir / "in.wav " + dir / "probe.wav" + second + " --plugin " + TestPlugin("test_probe") + common);
+  ASSERT_EQ(o.status, 0) << o.err;
+  const Stereo probe(ReadSound(dir / "probe.wav"));
+  EXPECT_EQ(probe.left[55125], 30.0f);  // frame 30 starts at 30 * 44100 / 24
+}
+
+// Keyframed items take, for each frame, the value at the frame's start: the
+// same as blocks run in-process with the item set before each block.
+TEST(VelmorHost, KeyframesMoveValuesAtEachFrameStart) {
+  TempDir dir;
+  // 32000 Hz at 32 fps: frame b starts at b / 32 s, and every interpolated
+  // value is exact in binary.
+  const Sound in = Noise(32000, 2, 32000 * 7 / 2);
+  WriteSound(dir / "in.wav", in);
+  Outcome o = Tool("render " + Plugin("VelmorFilter") + " " + dir / "in.wav " + dir / "out.wav --fps 32 --quiet" +
+                   " --set カットオフ周波数=0.5:1000,2.5:5000 --set フィルタタイプ=0:0,1.25:1,2:0");
+  ASSERT_EQ(o.status, 0) << o.err;
+  const Stereo out(ReadSound(dir / "out.wav"));
+
+  std::string error;
+  auto plugin = host::Plugin::Load(Plugin("VelmorFilter"), &error);
+  ASSERT_TRUE(plugin) << error;
+  Stereo expected(in);
+  host::BlockRequest request;
+  request.sampleRate = 32000;
+  for (int b = 0; b < 112; ++b) {
+    const double t = b / 32.0;
+    const double cutoff = t <= 0.5 ? 1000 : t >= 2.5 ? 5000 : 1000 + 4000 * (t - 0.5) / 2;
+    plugin->SetValue("カットオフ周波数", cutoff);
+    plugin->SetValue("フィルタタイプ", t >= 1.25 && t < 2 ? 1 : 0);
+    request.frame = b;
+    plugin->Process(&expected.left[1000 * b], &expected.right[1000 * b], 1000, request);
+  }
+  ASSERT_EQ(out.left.size(), expected.left.size());
+  for (size_t i = 0; i < out.left.size(); ++i) {
+    ASSERT_EQ(out.left[i], expected.left[i]) << "frame " << i / 1000;
+    ASSERT_EQ(out.right[i], expected.right[i]) << "frame " << i / 1000;
+  }
+}
+
+// --stats against ffmpeg's ebur128 filter on the same files (and the true
+// peak against sox too: at 44.1 kHz ffmpeg's resampler reads bright peaks
+// about 0.2 dB low).
+TEST(VelmorHost, LoudnessAgreesWithFfmpeg) {
+  if (std::system("ffmpeg -version >/dev/null 2>&1") != 0) GTEST_SKIP() << "ffmpeg is not installed";
+  TempDir dir;
+  ASSERT_EQ(Tool("signal " + dir / "in.wav --seconds 12 --rate 48000").status, 0);
+  Outcome o = Tool("render " + dir / "in.wav " + dir / "out.wav --quiet --stats --plugin " + Plugin("VelmorTremolo") +
+                   " --set 周期=0:0.5,12:8 --set 深さ=0.8 --plugin " + Plugin("VelmorDistortion") + " --set ゲイン=80");
+  ASSERT_EQ(o.status, 0) << o.err;
+  auto figure = [&](const std::string& name) {
+    const size_t at = o.out.find(" " + name + "=");
+    return at == std::string::npos ? NAN : std::atof(o.out.c_str() + at + name.size() + 2);
+  };
+  for (const char* side : {"in", "out"}) {
+    // ffmpeg prints its summary on stderr, one decimal per figure.
+    const std::string log = dir / "ffmpeg.log";
+    ASSERT_EQ(std::system(("ffmpeg -nostdin -hide_banner -nostats -i " + dir / (std::string(side) + ".wav") +
+                           " -af ebur128=peak=true -f null - 2>" + log).c_str()), 0);
+    std::ifstream file(log);
+    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::string summary = text.substr(text.rfind("Summary:"));
+    auto ffmpeg = [&](const std::string& key) {
+      const size_t at = summary.find(key);
+      return at == std::string::npos ? NAN : std::atof(summary.c_str() + at + key.size());
+    };
+    const std::string s = side;
+    EXPECT_NEAR(figure("lufs_" + s), ffmpeg("I:"), 0.1) << s << "\n" << o.out << summary;
+    EXPECT_NEAR(figure("lra_" + s), ffmpeg("LRA:"), 0.1) << s << "\n" << o.out << summary;
+    EXPECT_NEAR(figure("tp_" + s), ffmpeg("Peak:"), 0.2) << s << "\n" << o.out << summary;
+    // And the true peak against sox's very-high-quality resampler at 192 kHz.
+    ASSERT_EQ(std::system(("sox " + dir / (s + ".wav") + " -r 192000 " + dir / "up.wav rate -v && sox " +
+                           dir / "up.wav -n stats 2>" + log).c_str()), 0);
+    std::ifstream stats(log);
+    const std::string table((std::istreambuf_iterator<char>(stats)), std::istreambuf_iterator<char>());
+    const size_t peak = table.find("Pk lev dB");
+    ASSERT_NE(peak, std::string::npos) << table;
+    EXPECT_NEAR(figure("tp_" + s), std::atof(table.c_str() + peak + 9), 0.05) << s << "\n" << o.out << table;
+  }
+}
+
 // The probe writes the frame number into channel 0 and the block length into
 // channel 1 (the first sample of each block holds the scene's rate).
 TEST(VelmorHost, FpsSetsBlocksAndFrameNumbers) {
@@ -197,6 +303,15 @@ TEST(VelmorHost, ErrorsAreOneLineAndLeaveNoFile) {
       {"render " + filter + " " + dir / "in.wav " + out + " --rate 99999999999", "--rate must be a whole number from 1"},
       {"response " + filter + " --svg " + dir / "r.svg --rate 99999999999", "--rate must be a whole number"},
       {"signal " + dir / "s.wav --rate -99999999999", "--rate must be a whole number"},
+      // Stacks and keyframes.
+      {"render " + filter + " " + dir / "in.wav " + out + " --set カットオフ周波数=1:100,0.5:200", "not in time order"},
+      {"render " + filter + " " + dir / "in.wav " + out + " --set カットオフ周波数=0:100,0:200", "not in time order"},
+      {"render " + filter + " " + dir / "in.wav " + out + " --set カットオフ周波数=soon:100", "not a number"},
+      {"render " + filter + " " + dir / "in.wav " + out + " --set カットオフ周波数=nan:100", "not a number"},
+      {"render " + dir / "in.wav " + out + " --plugin " + filter + " --plugin /nonexistent.auf2", "cannot open"},
+      {"render " + dir / "in.wav " + out + " --plugin " + filter + " --plugin " + TestPlugin("test_probe") +
+           " --set choice=fail", "test_probe.auf2 failed on frame 0"},
+      {"render " + dir / "in.wav " + out + " --set 1=0 --plugin " + filter, "comes before any plug-in"},
   };
   for (const Case& c : cases) {
     Outcome o = Tool(c.arguments);
@@ -208,6 +323,10 @@ TEST(VelmorHost, ErrorsAreOneLineAndLeaveNoFile) {
   EXPECT_NE(stat(out.c_str(), &st), 0);
   EXPECT_NE(stat((dir / "r.svg").c_str(), &st), 0);
   EXPECT_NE(stat((dir / "result.mp9").c_str(), &st), 0);
+  // A value outside its slider is used, with one warning that names the range.
+  Outcome o = Tool("render " + filter + " " + dir / "in.wav " + out + " --set クォリティファクター=0:9,1:0.1,2:7");
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(o.err, "velmor-host render: warning: クォリティファクター=9 is outside its slider's range 0.5 to 5; used as given\n");
   EXPECT_EQ(Tool("render --help").status, 0);
   EXPECT_EQ(Tool("validate --help").status, 0);
 }
