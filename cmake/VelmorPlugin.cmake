@@ -59,6 +59,32 @@ function(velmor_effect folder)
     CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
 endfunction()
 
+# velmor_version_resource(<Name> <effect folder>): the Windows version
+# resource of <Name>.auf2. Its description is the effect's information line,
+# taken from the effect's source, where it is written once as
+# u"..." VELMOR_VERSION_TEXT; the copyright line is LICENSE's.
+function(velmor_version_resource name folder)
+  file(READ ${PROJECT_SOURCE_DIR}/effects/${folder}/${folder}.cpp source)
+  if(NOT source MATCHES "u\"(Velmor [^\"]*)\" VELMOR_VERSION_TEXT")
+    message(FATAL_ERROR "effects/${folder}/${folder}.cpp: no information line u\"Velmor ...\" VELMOR_VERSION_TEXT")
+  endif()
+  set(VELMOR_RC_DESCRIPTION "${CMAKE_MATCH_1}v${VELMOR_VERSION}${VELMOR_STAGE}")
+  file(STRINGS ${PROJECT_SOURCE_DIR}/LICENSE VELMOR_RC_COPYRIGHT REGEX "^Copyright " LIMIT_COUNT 1)
+  set(VELMOR_RC_VERSION "${VELMOR_VERSION}${VELMOR_STAGE}")
+  set(VELMOR_RC_NAME ${name})
+  set(VELMOR_RC_FILE ${name}.auf2)
+  if(VELMOR_STAGE STREQUAL "")
+    set(VELMOR_RC_FLAGS 0)
+  else()
+    set(VELMOR_RC_FLAGS VS_FF_PRERELEASE)
+  endif()
+  set(rc ${CMAKE_BINARY_DIR}/generated/version/${name}.rc)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/version.rc.in ${rc} @ONLY)
+  set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+               ${PROJECT_SOURCE_DIR}/effects/${folder}/${folder}.cpp ${PROJECT_SOURCE_DIR}/LICENSE)
+  target_sources(${name} PRIVATE ${rc})
+endfunction()
+
 # velmor_add_plugin(<Name> <effect folder>): the AviUtl2 deliverable of
 # effects/<folder>, through the AviUtl2 binding.
 function(velmor_add_plugin name folder)
@@ -66,6 +92,9 @@ function(velmor_add_plugin name folder)
   velmor_plugin_library(${name} ${VELMOR_PLUGIN_DIR} ${PROJECT_SOURCE_DIR}/bindings/aviutl2/plugin.cpp
                         $<TARGET_OBJECTS:velmor_effect_${folder}>)
   target_compile_definitions(${name} PRIVATE VELMOR_EFFECT=${folder})
+  if(WIN32)
+    velmor_version_resource(${name} ${folder})
+  endif()
   set_property(GLOBAL APPEND PROPERTY VELMOR_PLUGIN_NAMES ${name})
   set_property(GLOBAL APPEND PROPERTY VELMOR_EFFECT_FOLDERS ${folder})
 endfunction()

@@ -120,6 +120,11 @@ int Info(Arguments& args);
 int Render(Arguments& args);
 int Validate(Arguments& args, const char* self);
 int Response(Arguments& args);
+int Gain(Arguments& args);
+int Impulse(Arguments& args);
+int Transfer(Arguments& args);
+int Pitch(Arguments& args);
+int Lag(Arguments& args);
 int Signal(Arguments& args);
 
 }  // namespace velmor::cli

@@ -1,5 +1,5 @@
 // velmor-host: renders audio files through AviUtl2 audio filter plug-ins,
-// validates plug-ins and plots their responses.
+// validates plug-ins and plots what they do to test signals.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -13,19 +13,48 @@ const char* const kUsage =
     "usage: velmor-host COMMAND [ARGS]\n"
     "\n"
     "commands:\n"
-    "  info PLUGIN                      name, label, information line and every item\n"
+    "  info PLUGIN [--html]             name, label, information line and every item\n"
     "  render PLUGIN IN OUT [options]   run an audio file through plug-ins\n"
     "  validate PLUGIN...               check plug-ins the way a host stresses them\n"
-    "  response PLUGIN --svg OUT.svg    plot the measured magnitude response\n"
+    "  response PLUGIN --svg OUT.svg    plot the magnitude response (sines)\n"
+    "  gain PLUGIN --svg OUT.svg        plot the gain over time (a constant input)\n"
+    "  impulse PLUGIN --svg OUT.svg     plot the impulse response, each channel\n"
+    "  transfer PLUGIN --svg OUT.svg    plot output level against input level\n"
+    "  pitch PLUGIN --svg OUT.svg       plot the pitch of a steady sine over time\n"
+    "  lag PLUGIN --svg OUT.svg         plot the delay over time (a ramp input)\n"
     "  signal OUT [options]             write the built-in demo signal\n"
     "\n"
     "'velmor-host COMMAND --help' describes one command.\n";
 
-const char* Help(const std::string& command) {
+// What every measuring command shares.
+const char* const kMeasureOptions =
+    "Each measurement drives fresh objects of the plug-in (at its defaults, then\n"
+    "the --set values) one block per video frame at 30 fps, and writes a chart.\n\n"
+    "  --svg OUT.svg        the chart (SVG)\n"
+    "  --csv OUT.csv        the numbers: panel,series,x,y\n"
+    "  --set NAME=VALUE     an item for every curve; after --panel or --series, for\n"
+    "                       that panel or curve only\n"
+    "  --series LABEL       a curve of its own (its --set values follow)\n"
+    "  --each NAME=V1,V2,.. one curve per value\n"
+    "  --panel TITLE        a panel of its own below the others (its --set values and\n"
+    "                       curves follow)\n"
+    "  --panel-each NAME=V1,V2,..  one panel per value\n"
+    "  --title TEXT         the chart's title (default: the plug-in's name and settings)\n"
+    "  --rate HZ            the sample rate (default 44100)\n"
+    "  --from S             time charts: start the time axis at S seconds (a close-up)\n"
+    "  --ymin Y, --ymax Y   fix the vertical axis's ends\n"
+    "Channels 0 and 1 are drawn apart (channel 1 dashed) where they differ.\n\n"
+    "Example: the filter's low-pass at three Q values, in one chart:\n"
+    "  velmor-host response VelmorFilter.auf2 --svg q.svg --set カットオフ周波数=1000 \\\n"
+    "      --each クォリティファクター=0.5,1,5\n";
+
+std::string Help(const std::string& command) {
   if (command == "info")
-    return "usage: velmor-host info PLUGIN\n\n"
+    return "usage: velmor-host info PLUGIN [--html]\n\n"
            "Prints the plug-in's name, label and information line, then every item:\n"
-           "kind, label, default, range and step, and the options with their values.\n";
+           "kind, label, default, range and step, and the options with their values.\n"
+           "With --html, the same as an HTML fragment (a heading, the information line\n"
+           "and a table of the items, in Japanese).\n";
   if (command == "render")
     return "usage: velmor-host render PLUGIN IN OUT [--set NAME=VALUE]... [options]\n"
            "       velmor-host render IN OUT --plugin FILE [--set NAME=VALUE]... [--plugin FILE ...]...\n"
@@ -78,16 +107,35 @@ const char* Help(const std::string& command) {
            "                     it is killed and reported as TIMEOUT in that check\n\n"
            "Prints a table; exits with status 1 on any failure.\n";
   if (command == "response")
-    return "usage: velmor-host response PLUGIN --svg OUT.svg [--set NAME=VALUE]... [--rate HZ]\n\n"
-           "Measures the magnitude response with steady sines at 240 log-spaced frequencies\n"
-           "from 20 Hz to 0.49 times the rate (default 44100 Hz) and writes an SVG plot, dB\n"
-           "against log frequency. The sines are small (-80 dBFS), so the distortion shows\n"
-           "its unclipped path. The measurements are also in the SVG's <metadata>.\n";
+    return std::string("usage: velmor-host response PLUGIN --svg OUT.svg [options]\n\n"
+           "The magnitude response, measured with steady sines at 240 log-spaced frequencies\n"
+           "from 20 Hz to 0.49 times the rate: dB against log frequency. The sines are small\n"
+           "(-80 dBFS), so the distortion shows its unclipped path.\n\n") + kMeasureOptions;
+  if (command == "gain")
+    return std::string("usage: velmor-host gain PLUGIN --svg OUT.svg [--seconds S] [options]\n\n"
+           "The gain over time: the output for an input of 1.0 on both channels (default\n"
+           "1 second), as tremolos and ring modulators apply it.\n\n") + kMeasureOptions;
+  if (command == "impulse")
+    return std::string("usage: velmor-host impulse PLUGIN --svg OUT.svg [--channel 0|1|both] [--seconds S] [options]\n\n"
+           "The impulse response: the output of each channel for a single sample of 1.0 at\n"
+           "the start of channel 0 (default), channel 1 or both (default 2 seconds).\n\n") + kMeasureOptions;
+  if (command == "transfer")
+    return std::string("usage: velmor-host transfer PLUGIN --svg OUT.svg [--frequency HZ] [options]\n\n"
+           "Output level against input level: a sine (default 1000 Hz) at -60 to 0 dBFS in\n"
+           "1 dB steps, and the output's peak once settled.\n\n") + kMeasureOptions;
+  if (command == "pitch")
+    return std::string("usage: velmor-host pitch PLUGIN --svg OUT.svg [--frequency HZ] [--seconds S] [options]\n\n"
+           "The pitch over time of a steady sine (default 440 Hz, 0.5 seconds) before and\n"
+           "after the plug-in, from the time between successive upward zero crossings.\n\n") + kMeasureOptions;
+  if (command == "lag")
+    return std::string("usage: velmor-host lag PLUGIN --svg OUT.svg [--seconds S] [options]\n\n"
+           "The delay over time: a ramp comes out as itself, late by the plug-in's delay at\n"
+           "that moment (default 0.05 seconds). For modulated delays such as FM.\n\n") + kMeasureOptions;
   if (command == "signal")
     return "usage: velmor-host signal OUT [--rate HZ] [--seconds S]\n\n"
            "Writes the built-in stereo demo signal (default 8 seconds at 44100 Hz): a\n"
            "chord, percussive hits and a sweep from 40 Hz to 16 kHz.\n";
-  return nullptr;
+  return "";
 }
 
 }  // namespace
@@ -102,14 +150,14 @@ int main(int argc, char** argv) {
     return 0;
   }
   const std::string command = argv[1];
-  const char* help = Help(command);
-  if (help == nullptr) {
+  const std::string help = Help(command);
+  if (help.empty()) {
     std::fprintf(stderr, "velmor-host: unknown command '%s' (see velmor-host --help)\n", command.c_str());
     return 2;
   }
   velmor::cli::Arguments args(argc, argv, 2);
   if (args.HasHelp()) {
-    std::fputs(help, stdout);
+    std::fputs(help.c_str(), stdout);
     return 0;
   }
   try {
@@ -117,6 +165,11 @@ int main(int argc, char** argv) {
     if (command == "render") return velmor::cli::Render(args);
     if (command == "validate") return velmor::cli::Validate(args, argv[0]);
     if (command == "response") return velmor::cli::Response(args);
+    if (command == "gain") return velmor::cli::Gain(args);
+    if (command == "impulse") return velmor::cli::Impulse(args);
+    if (command == "transfer") return velmor::cli::Transfer(args);
+    if (command == "pitch") return velmor::cli::Pitch(args);
+    if (command == "lag") return velmor::cli::Lag(args);
     return velmor::cli::Signal(args);
   } catch (const velmor::cli::Failure& failure) {
     std::fprintf(stderr, "velmor-host %s: %s\n", command.c_str(), failure.what());

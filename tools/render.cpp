@@ -39,10 +39,65 @@ void Progress(size_t done, size_t total) {
 
 }  // namespace
 
+namespace {
+
+std::string Html(const std::string& s) {
+  std::string out;
+  for (char c : s) {
+    if (c == '<') out += "&lt;";
+    else if (c == '>') out += "&gt;";
+    else if (c == '&') out += "&amp;";
+    else if (c == '"') out += "&quot;";
+    else out += c;
+  }
+  return out;
+}
+
+// The descriptor as an HTML fragment (Japanese headings): the name, the
+// information line and a table of the items.
+void PrintHtml(const host::Description& d, const std::string& file) {
+  std::printf("<h2>%s <small>(%s)</small></h2>\n", Html(d.name).c_str(), Html(file).c_str());
+  std::printf("<p class=\"information\">%s</p>\n", Html(d.information).c_str());
+  std::printf("<table class=\"items\">\n<thead><tr><th>項目</th><th>種類</th><th>範囲</th><th>初期値</th>"
+              "<th>刻み</th><th>選択肢</th></tr></thead>\n<tbody>\n");
+  for (const host::ItemInfo& item : d.items) {
+    std::printf("<tr><th scope=\"row\">%s</th>", Html(item.label).c_str());
+    if (item.kind == host::ItemKind::Track) {
+      std::printf("<td>トラックバー</td><td>%g 〜 %g</td><td>%g</td><td>%g</td><td></td></tr>\n", item.min, item.max,
+                  item.defaultValue, item.step);
+    } else {
+      std::string options, initial;
+      for (const auto& option : item.options) {
+        options += (options.empty() ? "" : "<br>") + std::to_string(option.value) + ": " + Html(option.name);
+        if (option.value == item.defaultValue) initial = Html(option.name);
+      }
+      std::printf("<td>リスト</td><td></td><td>%s</td><td></td><td>%s</td></tr>\n",
+                  initial.empty() ? std::to_string(static_cast<int64_t>(item.defaultValue)).c_str() : initial.c_str(),
+                  options.c_str());
+    }
+  }
+  std::printf("</tbody>\n</table>\n");
+}
+
+}  // namespace
+
 int Info(Arguments& args) {
-  const std::string path = args.Next("PLUGIN");
+  std::string path;
+  bool html = false;
+  while (!args.Empty()) {
+    const std::string word = args.Next("PLUGIN");
+    if (word == "--html") html = true;
+    else if (word.rfind("--", 0) == 0) throw UsageError("unknown option " + word);
+    else if (path.empty()) path = word;
+    else throw UsageError("info takes one PLUGIN");
+  }
+  if (path.empty()) throw UsageError("missing PLUGIN");
   auto plugin = OpenPlugin(path);
   const host::Description& d = plugin->description();
+  if (html) {
+    PrintHtml(d, path.substr(path.find_last_of("/\\") + 1));
+    return 0;
+  }
   std::printf("name:        %s\nlabel:       %s\ninformation: %s\nflags:       %d\nitems:\n", d.name.c_str(),
               d.label.c_str(), d.information.c_str(), d.flags);
   for (size_t i = 0; i < d.items.size(); ++i) {

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 
@@ -236,7 +237,7 @@ TEST(VelmorHost, LoudnessAgreesWithFfmpeg) {
     EXPECT_NEAR(figure("lra_" + s), ffmpeg("LRA:"), 0.1) << s << "\n" << o.out << summary;
     EXPECT_NEAR(figure("tp_" + s), ffmpeg("Peak:"), 0.2) << s << "\n" << o.out << summary;
     // And the true peak against sox's very-high-quality resampler at 192 kHz.
-    ASSERT_EQ(std::system(("sox " + dir / (s + ".wav") + " -r 192000 " + dir / "up.wav rate -v && sox " +
+    ASSERT_EQ(std::system(("sox -V1 " + dir / (s + ".wav") + " -r 192000 " + dir / "up.wav rate -v && sox -V1 " +
                            dir / "up.wav -n stats 2>" + log).c_str()), 0);
     std::ifstream stats(log);
     const std::string table((std::istreambuf_iterator<char>(stats)), std::istreambuf_iterator<char>());
@@ -391,32 +392,94 @@ TEST(VelmorHost, ValidateReportsAPluginThatAllocatesInEveryBlock) {
 
 // The filter's plot at 1000 Hz low-pass: about 0 dB well below the cutoff and
 // 12 dB per octave of fall well above it.
-TEST(VelmorHost, ResponseOfTheLowPass) {
-  TempDir dir;
-  Outcome o = Tool("response " + Plugin("VelmorFilter") + " --svg " + dir / "lp.svg --set カットオフ周波数=1000");
-  ASSERT_EQ(o.status, 0) << o.err;
-  std::ifstream svg(dir / "lp.svg");
-  std::string line;
-  std::vector<std::pair<double, double>> points;
-  bool inData = false;
-  while (std::getline(svg, line)) {
-    if (line.find("<metadata") != std::string::npos) { inData = true; continue; }
-    if (line.find("</metadata>") != std::string::npos) inData = false;
-    double f, db;
-    if (inData && std::sscanf(line.c_str(), "%lf,%lf", &f, &db) == 2) points.push_back({f, db});
+// The points of one curve of a measurement's --csv output.
+struct Curve {
+  std::vector<double> x, y;
+  // Linear interpolation at x.
+  double At(double at) const {
+    for (size_t i = 1; i < x.size(); ++i)
+      if (x[i] >= at) return y[i - 1] + (y[i] - y[i - 1]) * (at - x[i - 1]) / (x[i] - x[i - 1]);
+    return y.back();
   }
-  ASSERT_GE(points.size(), 200u);
-  auto at = [&](double f) {
-    for (size_t i = 1; i < points.size(); ++i)
-      if (points[i].first >= f) return points[i - 1].second + (points[i].second - points[i - 1].second) *
-                                                                 (f - points[i - 1].first) / (points[i].first - points[i - 1].first);
-    return points.back().second;
-  };
-  EXPECT_NEAR(at(50), 0.0, 0.1);
-  EXPECT_NEAR(at(200), 0.0, 0.3);
-  EXPECT_NEAR(at(1000), 0.0, 0.2);  // Q 1: unity gain at the cutoff
-  EXPECT_NEAR(at(3000) - at(6000), 12.0, 1.5);
-  EXPECT_NEAR(at(2500) - at(5000), 12.0, 1.5);
+};
+
+std::map<std::string, Curve> Measure(const std::string& arguments) {
+  TempDir dir;
+  Outcome o = Tool(arguments + " --csv " + dir / "m.csv");
+  EXPECT_EQ(o.status, 0) << arguments << "\n" << o.err;
+  std::ifstream csv(dir / "m.csv");
+  std::map<std::string, Curve> curves;  // "panel/series"
+  std::string line;
+  std::getline(csv, line);
+  while (std::getline(csv, line)) {
+    const size_t a = line.find("\",\""), b = line.find("\",", a + 3);
+    double x, y;
+    if (a == std::string::npos || b == std::string::npos || std::sscanf(line.c_str() + b + 2, "%lf,%lf", &x, &y) != 2) continue;
+    Curve& c = curves[line.substr(1, a - 1) + "/" + line.substr(a + 3, b - a - 3)];
+    c.x.push_back(x), c.y.push_back(y);
+  }
+  return curves;
+}
+
+TEST(VelmorHost, ResponseOfTheLowPass) {
+  const Curve lp = Measure("response " + Plugin("VelmorFilter") + " --set カットオフ周波数=1000")["/"];
+  ASSERT_GE(lp.x.size(), 200u);
+  EXPECT_NEAR(lp.At(50), 0.0, 0.1);
+  EXPECT_NEAR(lp.At(200), 0.0, 0.3);
+  EXPECT_NEAR(lp.At(1000), 0.0, 0.2);  // Q 1: unity gain at the cutoff
+  EXPECT_NEAR(lp.At(3000) - lp.At(6000), 12.0, 1.5);
+  EXPECT_NEAR(lp.At(2500) - lp.At(5000), 12.0, 1.5);
+}
+
+// Each measurement sees what its plug-in is known to do.
+TEST(VelmorHost, MeasurementsSeeWhatThePluginsDo) {
+  // The normal delay: an impulse in channel 0 comes back on channel 1 at the
+  // delay time with the echo level, then on channel 0 at twice the time.
+  auto delay = Measure("impulse " + Plugin("VelmorDelay") + " --seconds 0.6 --set ディレイタイム=250 --set フィードバック=0.6"
+                       " --panel-each タイプ=ノーマル,1");
+  const Curve& right = delay["ノーマル/右 (ch 1)"];
+  ASSERT_EQ(right.y.size(), 26460u);
+  EXPECT_EQ(right.y[11025], 0.5);
+  EXPECT_EQ(std::count(right.y.begin(), right.y.end(), 0.0), 26459);
+  EXPECT_EQ(static_cast<float>(delay["ノーマル/左 (ch 0)"].y[22050]), 0.24000001f);
+  EXPECT_EQ(delay["ピンポン(右から)/右 (ch 1)"].y[11025], 0.25);
+
+  // The panner's two gains add up to 2 - depth; depth 0 is no change.
+  auto panner = Measure("gain " + Plugin("VelmorTremolo") + " --seconds 0.5 --set タイプ=パンナー --set 波形タイプ=三角波"
+                        " --series d --set 深さ=0.4 --series none --set 深さ=0");
+  const Curve &left = panner["/d 左 (ch 0)"], &other = panner["/d 右 (ch 1)"];
+  ASSERT_EQ(left.y.size(), 22050u);
+  for (size_t i = 0; i < left.y.size(); ++i) ASSERT_NEAR(left.y[i] + other.y[i], 1.6, 1e-6) << i;
+  EXPECT_NEAR(*std::min_element(left.y.begin(), left.y.end()), 0.6, 0.01);
+  const Curve& flat = panner["/none"];
+  EXPECT_TRUE(std::all_of(flat.y.begin(), flat.y.end(), [](double g) { return g == 1.0; }));
+
+  // FM at depth 0 delays by 500 samples, once its line has filled.
+  const Curve lag = Measure("lag " + Plugin("VelmorModulator") + " --set タイプ=1 --set 深さ=0 --seconds 0.05")["/"];
+  EXPECT_NEAR(lag.At(20), 1000.0 * 500 / 44100, 1e-4);
+  EXPECT_NEAR(lag.At(45), 1000.0 * 500 / 44100, 1e-4);
+
+  // An octave up, and the input's own pitch.
+  auto pitch = Measure("pitch " + Plugin("VelmorPitchShifter") + " --each ピッチ=12 --seconds 0.3");
+  EXPECT_NEAR(pitch["/入力"].At(150), 440.0, 0.01);
+  EXPECT_NEAR(pitch["/ピッチ 12"].At(150), 880.0, 15.0);
+
+  // The overdrive at small levels: linear; at full level: clipped.
+  auto transfer = Measure("transfer " + Plugin("VelmorDistortion") + " --frequency 1000 --set タイプ=オーバードライブ");
+  const Curve& level = transfer["/"];
+  ASSERT_EQ(level.x.size(), 61u);
+  EXPECT_NEAR(level.At(-50) - level.At(-60), 10.0, 0.2);
+  EXPECT_NEAR(level.At(0), level.At(-10), 0.1);
+
+  // Bad requests are one-line usage errors.
+  for (const char* bad : {"gain %s", "gain %s --svg x.svg --each 深さ", "gain %s --svg x.svg --from 5",
+                          "impulse %s --svg x.svg --channel 3", "gain %s --svg x.svg --ymin 1 --ymax 0"}) {
+    char command[512];
+    std::snprintf(command, sizeof command, bad, Plugin("VelmorTremolo").c_str());
+    Outcome o = Tool(command);
+    EXPECT_EQ(o.status, 2) << command;
+    EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 1) << o.err;
+  }
 }
 
 }  // namespace

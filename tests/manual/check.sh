@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# check.sh BUILD_DIR: writes the users' manual from BUILD_DIR's velmor-host and
+# plug-ins into BUILD_DIR/manual, then opens it in headless Chromium
+# (browser_check.py); the screenshots stay in BUILD_DIR. Exits 77 (skipped)
+# when Chromium is not installed.
+set -euo pipefail
+build=$(cd "$1" && pwd)
+root=$(cd "$(dirname "$0")/../.." && pwd)
+command -v chromium >/dev/null || command -v chromium-browser >/dev/null || [ -n "${CHROMIUM:-}" ] ||
+  { echo "chromium is not installed"; exit 77; }
+VELMOR_BUILD_DIR=$build "$root/scripts/manual" "$build/manual"
+exec python3 "$root/tests/manual/browser_check.py" "$build/manual/index.html" "$build/manual-screenshot.png"
