@@ -3,13 +3,13 @@
 //
 // PhaseSine is the definition. PhaseSines gives the same values for a run of
 // phases, several to a vector: a short polynomial whose error is known gives
-// sin P to about 2^-44; where the float that it rounds to cannot be told from
+// sin P to about 2^-43; where the float that it rounds to cannot be told from
 // that bound (a phase whose sine lies within the bound of a point halfway
 // between two floats, about one phase in 2^18), the value is taken from
 // PhaseSine. So every value is the correctly rounded one, on every platform
 // and C runtime. The vectors are SSE2 (every x86-64 processor has it) or,
-// where the processor has it, AVX2, chosen once when the library is loaded;
-// both give the same values, since both give the correctly rounded ones.
+// where the processor has them, AVX2 or AVX-512, chosen once when the
+// library is loaded; all give the same values, the correctly rounded ones.
 #pragma once
 
 #include <cstdint>
@@ -33,16 +33,18 @@ inline constexpr double kPi1 = 0x1.921fb54400000p+1;
 inline constexpr double kPi2 = 0x1.0b4611a626331p-33;
 inline constexpr double kInversePi = 0x1.45f306dc9c883p-2;
 inline constexpr double kRound = 0x1.8p52;  // adding it rounds to an integer, kept in the low bits
-// (-1)^n / (2n+1)! for n = 1 to 8: sin r = r + r z (c3 + z (c5 + ...)), z = r^2.
-inline constexpr double kC3 = -0x1.5555555555555p-3, kC5 = 0x1.1111111111111p-7, kC7 = -0x1.a01a01a01a01ap-13,
-                        kC9 = 0x1.71de3a556c734p-19, kC11 = -0x1.ae64567f544e4p-26, kC13 = 0x1.6124613a86d09p-33,
-                        kC15 = -0x1.ae7f3e733b81fp-41, kC17 = 0x1.952c77030ad4ap-49;
-// For |r| <= pi/2 the series stops below 2^-44.4 of the result, and the
-// reduction and the rounding of the evaluation add a few units of 2^-53;
+// sin r = r + r z (c3 + z (c5 + ... + z c13)), z = r^2: the polynomial of
+// degree 13 whose largest error relative to sin r over |r| <= pi/2 is least,
+// about 2^-43.7 (the Taylor coefficients of the same degree give 2^-33).
+inline constexpr double kC3 = -0x1.555555554713fp-3, kC5 = 0x1.1111110a55913p-7, kC7 = -0x1.a019fd5950619p-13,
+                        kC9 = 0x1.71dcf84bdbf59p-19, kC11 = -0x1.ae03f8458db2ep-26, kC13 = 0x1.52dbece0e27b3p-33;
+// The reduction and the rounding of the evaluation add a few units of 2^-53;
 // 2^-42 of the result bounds the error with room to spare.
 inline constexpr double kRelativeError = 0x1p-42;
-inline constexpr double kSmallest = 0x1p-1022;
-inline constexpr double kPhaseLimit = 8.0;  // the vectors' phases: 0 <= P < 8
+// The vectors' phases: 0 <= P < 2pi (the float below 2pi is the largest
+// phase the oscillator makes), the range that the sweep of every float
+// phase proves; any other phase takes the slow way.
+inline constexpr float kPhaseLimit = 6.2831855f;
 inline constexpr int kRun = 64;             // phases of one pipelined run at most
 
 #if VELMOR_PHASE_SINE_X86
@@ -56,6 +58,7 @@ struct Lanes<2> {
   typedef float Floats __attribute__((vector_size(8)));
   typedef int64_t Words __attribute__((vector_size(16)));
   typedef int32_t Flags __attribute__((vector_size(8)));
+  typedef uint32_t Bits __attribute__((vector_size(8)));
 };
 template <>
 struct Lanes<4> {
@@ -63,6 +66,7 @@ struct Lanes<4> {
   typedef float Floats __attribute__((vector_size(16)));
   typedef int64_t Words __attribute__((vector_size(32)));
   typedef int32_t Flags __attribute__((vector_size(16)));
+  typedef uint32_t Bits __attribute__((vector_size(16)));
 };
 template <>
 struct Lanes<8> {
@@ -70,10 +74,11 @@ struct Lanes<8> {
   typedef float Floats __attribute__((vector_size(32)));
   typedef int64_t Words __attribute__((vector_size(64)));
   typedef int32_t Flags __attribute__((vector_size(32)));
+  typedef uint32_t Bits __attribute__((vector_size(32)));
 };
 
 // One vector of sines: out[0, kLanes) from the phases f. A lane whose float
-// could not be decided (or whose phase lies outside 0 <= P < 8) is 0 in
+// could not be decided (or whose phase lies outside 0 <= P < 2pi) is 0 in
 // `good`, all ones otherwise.
 template <int kLanes>
 [[gnu::always_inline]] inline void SineGroup(const typename Lanes<kLanes>::Floats& f, float* out,
@@ -81,7 +86,7 @@ template <int kLanes>
   using Doubles = typename Lanes<kLanes>::Doubles;
   using Floats = typename Lanes<kLanes>::Floats;
   using Words = typename Lanes<kLanes>::Words;
-  using Flags = typename Lanes<kLanes>::Flags;
+  using Bits = typename Lanes<kLanes>::Bits;
   const Doubles round = Doubles{} + kRound;
   const Doubles p = __builtin_convertvector(f, Doubles);
   // k = the nearest integer to P / pi, in the low bits of t (the kernels
@@ -90,20 +95,23 @@ template <int kLanes>
   const Doubles k = t - round;
   const Doubles r = (p - k * kPi1) - k * kPi2;
   const Doubles z = r * r;
-  // c3 + c5 z + ... + c17 z^7 in Estrin's order: short chains of operations.
+  // c3 + c5 z + ... + c13 z^5 in Estrin's order: short chains of operations.
   const Doubles z2 = z * z;
   const Doubles z4 = z2 * z2;
-  const Doubles q = ((z * kC5 + kC3) + z2 * (z * kC9 + kC7)) + z4 * ((z * kC13 + kC11) + z2 * (z * kC17 + kC15));
+  const Doubles q = ((z * kC5 + kC3) + z2 * (z * kC9 + kC7)) + z4 * (z * kC13 + kC11);
   Doubles s = r + (r * z) * q;
   // sin P = (-1)^k sin r: the low bit of k, moved to the sign bit.
   s = reinterpret_cast<Doubles>(reinterpret_cast<Words>(s) ^ (reinterpret_cast<Words>(t) << 63));
-  // The float is decided when both ends of the error interval round to it.
-  const Doubles magnitude = reinterpret_cast<Doubles>(reinterpret_cast<Words>(s) & INT64_MAX);
-  const Doubles e = magnitude * kRelativeError + kSmallest;
-  const Floats value = __builtin_convertvector(s, Floats);
-  __builtin_memcpy(out, &value, sizeof value);
-  const Flags same = __builtin_convertvector(s - e, Floats) == __builtin_convertvector(s + e, Floats);
-  good = same & (f >= 0.0f) & (f < static_cast<float>(kPhaseLimit));
+  // The float is decided when both ends of the error interval round to it
+  // (s e has the sign of s, which only swaps the two ends); s, which lies
+  // between them, rounds to it too.
+  const Doubles e = s * kRelativeError;
+  const Floats low = __builtin_convertvector(s - e, Floats);
+  __builtin_memcpy(out, &low, sizeof low);
+  // 0 <= P < 2pi: the bits of such a float, unsigned, are those below the
+  // limit's (negative phases have the sign bit, NaNs lie above).
+  const Bits limit = Bits{} + __builtin_bit_cast(uint32_t, kPhaseLimit);
+  good = (low == __builtin_convertvector(s + e, Floats)) & (reinterpret_cast<const Bits&>(f) < limit);
 }
 
 // The sines of n phases (n at most kRun), a vector at a time. The phases
