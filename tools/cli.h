@@ -109,6 +109,9 @@ class AudioWriter {
 
 void WriteAudio(const std::string& path, const Audio& audio);  // format from the extension
 
+// Text with <, >, & and " escaped for XML and HTML.
+std::string XmlEscape(const std::string& text);
+
 // Writes `text` to `path` through a temporary file, so that a failed command
 // never leaves a half-written file behind.
 void WriteTextFile(const std::string& path, const std::string& text);

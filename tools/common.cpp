@@ -208,6 +208,18 @@ void WriteAudio(const std::string& path, const Audio& audio) {
   out.Commit();
 }
 
+std::string XmlEscape(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '<') out += "&lt;";
+    else if (c == '>') out += "&gt;";
+    else if (c == '&') out += "&amp;";
+    else if (c == '"') out += "&quot;";
+    else out += c;
+  }
+  return out;
+}
+
 void WriteTextFile(const std::string& path, const std::string& text) {
   TemporaryFile out(path);
   {

@@ -1,6 +1,8 @@
 // SVG line charts for velmor-host's measurements.
 #include "tools/plot.h"
 
+#include "tools/cli.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <limits>
@@ -11,18 +13,6 @@ namespace {
 
 const char* const kPalette[] = {"#1f6fd1", "#d1491f", "#2a9d3a", "#8e44ad", "#c49000", "#16a0a0", "#555555"};
 const char* const kFonts = "Meiryo, 'Yu Gothic', YuGothic, 'Hiragino Sans', 'Noto Sans CJK JP', sans-serif";
-
-std::string Escape(const std::string& s) {
-  std::string out;
-  for (char c : s) {
-    if (c == '<') out += "&lt;";
-    else if (c == '>') out += "&gt;";
-    else if (c == '&') out += "&amp;";
-    else if (c == '"') out += "&quot;";
-    else out += c;
-  }
-  return out;
-}
 
 // Roughly how wide a label is set at 13 px: kana and kanji take a full em.
 double TextWidth(const std::string& s) {
@@ -122,7 +112,7 @@ std::string RenderSvg(const Chart& chart) {
       << ' ' << H << "\" font-family=\"" << kFonts << "\" font-size=\"13\">\n";
   svg << "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
   if (!chart.title.empty())
-    svg << "<text x=\"" << W / 2 << "\" y=\"30\" text-anchor=\"middle\" font-size=\"16\">" << Escape(chart.title)
+    svg << "<text x=\"" << W / 2 << "\" y=\"30\" text-anchor=\"middle\" font-size=\"16\">" << XmlEscape(chart.title)
         << "</text>\n";
   const std::vector<double> xTicks = Ticks(chart.x, xr);
   for (size_t p = 0; p < panels; ++p) {
@@ -138,7 +128,7 @@ std::string RenderSvg(const Chart& chart) {
     auto Y = [&](double y) { return y1 - ph * Fraction(chart.y, yr, y); };
 
     if (!panel.title.empty())
-      svg << "<text x=\"" << left << "\" y=\"" << y0 - 7 << "\" font-weight=\"bold\">" << Escape(panel.title) << "</text>\n";
+      svg << "<text x=\"" << left << "\" y=\"" << y0 - 7 << "\" font-weight=\"bold\">" << XmlEscape(panel.title) << "</text>\n";
     svg << "<g stroke=\"#ddd\" stroke-width=\"1\">\n";
     for (double t : xTicks)
       svg << "<line x1=\"" << Number(X(t)) << "\" y1=\"" << y0 << "\" x2=\"" << Number(X(t)) << "\" y2=\"" << y1 << "\"/>\n";
@@ -217,7 +207,7 @@ std::string RenderSvg(const Chart& chart) {
         svg << "<line x1=\"" << Number(bx + 6) << "\" y1=\"" << ry << "\" x2=\"" << Number(bx + 32) << "\" y2=\"" << ry
             << "\" stroke=\"" << kPalette[static_cast<size_t>(labelled[k]->colour) % std::size(kPalette)]
             << "\" stroke-width=\"2\"" << (labelled[k]->dashed ? " stroke-dasharray=\"6 4\"" : "") << "/>\n";
-        svg << "<text x=\"" << Number(bx + 38) << "\" y=\"" << ry + 4.5 << "\" fill=\"#222\">" << Escape(labelled[k]->label)
+        svg << "<text x=\"" << Number(bx + 38) << "\" y=\"" << ry + 4.5 << "\" fill=\"#222\">" << XmlEscape(labelled[k]->label)
             << "</text>\n";
       }
       svg << "</g>\n";
@@ -225,9 +215,9 @@ std::string RenderSvg(const Chart& chart) {
   }
   const double plotsTop = top + band, plotsBottom = H - bottom;
   svg << "<g fill=\"#333\"><text x=\"" << left + plotWidth / 2 << "\" y=\"" << H - 14
-      << "\" text-anchor=\"middle\">" << Escape(chart.x.label) << "</text>\n";
+      << "\" text-anchor=\"middle\">" << XmlEscape(chart.x.label) << "</text>\n";
   svg << "<text transform=\"translate(22 " << (plotsTop + plotsBottom) / 2 << ") rotate(-90)\" text-anchor=\"middle\">"
-      << Escape(chart.y.label) << "</text></g>\n</svg>\n";
+      << XmlEscape(chart.y.label) << "</text></g>\n</svg>\n";
   return svg.str();
 }
 

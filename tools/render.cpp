@@ -41,35 +41,23 @@ void Progress(size_t done, size_t total) {
 
 namespace {
 
-std::string Html(const std::string& s) {
-  std::string out;
-  for (char c : s) {
-    if (c == '<') out += "&lt;";
-    else if (c == '>') out += "&gt;";
-    else if (c == '&') out += "&amp;";
-    else if (c == '"') out += "&quot;";
-    else out += c;
-  }
-  return out;
-}
-
 // The descriptor as an HTML fragment (Japanese headings): the name, the
 // information line and a table of the items.
 void PrintHtml(const host::Description& d, const std::string& file) {
-  std::printf("<h2>%s <small>(%s)</small></h2>\n", Html(d.name).c_str(), Html(file).c_str());
-  std::printf("<p class=\"information\">%s</p>\n", Html(d.information).c_str());
+  std::printf("<h2>%s <small>(%s)</small></h2>\n", XmlEscape(d.name).c_str(), XmlEscape(file).c_str());
+  std::printf("<p class=\"information\">%s</p>\n", XmlEscape(d.information).c_str());
   std::printf("<table class=\"items\">\n<thead><tr><th>項目</th><th>種類</th><th>範囲</th><th>初期値</th>"
               "<th>刻み</th><th>選択肢</th></tr></thead>\n<tbody>\n");
   for (const host::ItemInfo& item : d.items) {
-    std::printf("<tr><th scope=\"row\">%s</th>", Html(item.label).c_str());
+    std::printf("<tr><th scope=\"row\">%s</th>", XmlEscape(item.label).c_str());
     if (item.kind == host::ItemKind::Track) {
       std::printf("<td>トラックバー</td><td>%g 〜 %g</td><td>%g</td><td>%g</td><td></td></tr>\n", item.min, item.max,
                   item.defaultValue, item.step);
     } else {
       std::string options, initial;
       for (const auto& option : item.options) {
-        options += (options.empty() ? "" : "<br>") + std::to_string(option.value) + ": " + Html(option.name);
-        if (option.value == item.defaultValue) initial = Html(option.name);
+        options += (options.empty() ? "" : "<br>") + std::to_string(option.value) + ": " + XmlEscape(option.name);
+        if (option.value == item.defaultValue) initial = XmlEscape(option.name);
       }
       std::printf("<td>リスト</td><td></td><td>%s</td><td></td><td>%s</td></tr>\n",
                   initial.empty() ? std::to_string(static_cast<int64_t>(item.defaultValue)).c_str() : initial.c_str(),

@@ -12,34 +12,13 @@
 #include "bindings/lv2/ports.h"
 #include "effect_handlers.h"
 #include "framework/version.h"
+#include "host/plugin_host.h"
 
 namespace velmor::lv2 {
 namespace {
 
-std::string Utf8(const char16_t* text) {
-  std::string out;
-  for (size_t i = 0; text[i] != 0; ++i) {
-    uint32_t c = text[i];
-    if (c >= 0xD800 && c < 0xDC00 && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000)
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00u);
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
+// The item tables' UTF-16 as UTF-8.
+std::string Utf8(const char16_t* text) { return host::DecodeUtf16(text).value_or("?"); }
 
 // A Turtle string literal.
 std::string Quoted(const std::string& text) {

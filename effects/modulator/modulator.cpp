@@ -154,24 +154,14 @@ struct ModulatorEffect {
     RingModState& state;
 
     bool Run(float* ch0, float* ch1, int32_t n) {
-      OscillatorRunner<kShape> osc(state);
       const float depth = state.depth, rest = 1.0f - state.depth;
-      float u[kOscillatorChunk];
-      bool notFinite = false;
-      for (int32_t start = 0; start < n; start += kOscillatorChunk) {
-        const int m = static_cast<int>(std::min<int32_t>(kOscillatorChunk, n - start));
-        osc.Fill(u, m);
-        float* l = ch0 + start;
-        float* r = ch1 + start;
+      return ModulateInRuns<kShape>(state, ch0, ch1, n, [=](const float* u, float* l, float* r, int m) {
         for (int i = 0; i < m; ++i) {
           const float gain = u[i] * depth + rest;
           l[i] = l[i] * gain;
           r[i] = r[i] * gain;
         }
-        if (AnyNotFinite(l, r, m)) notFinite = true;
-      }
-      osc.Store(state);
-      return notFinite;
+      });
     }
   };
 

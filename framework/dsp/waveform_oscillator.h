@@ -168,6 +168,25 @@ struct OscillatorRunner {
   }
 };
 
+// A block through an oscillator held in locals: its values made a run of
+// kOscillatorChunk at a time and handed, with the run's stretch of both
+// channels, to apply(u, ch0, ch1, count). Hands phase and history back to
+// the record; returns whether any output sample is not finite.
+template <int kShape, class Oscillator, class Apply>
+bool ModulateInRuns(Oscillator& record, float* ch0, float* ch1, int32_t n, Apply apply) {
+  OscillatorRunner<kShape> osc(record);
+  float u[kOscillatorChunk];
+  bool notFinite = false;
+  for (int32_t start = 0; start < n; start += kOscillatorChunk) {
+    const int m = n - start < kOscillatorChunk ? static_cast<int>(n - start) : kOscillatorChunk;
+    osc.Fill(u, m);
+    apply(static_cast<const float*>(u), ch0 + start, ch1 + start, m);
+    if (AnyNotFinite(ch0 + start, ch1 + start, m)) notFinite = true;
+  }
+  osc.Store(record);
+  return notFinite;
+}
+
 // A block kernel for each shape: shapes 0 to 4 get their own, every other
 // value shares the one for shape -1 (a waveform of 0).
 template <template <int> class Kernel>
