@@ -63,12 +63,23 @@ struct Stream {
 };
 inline thread_local Stream* gStream = nullptr;
 
+// The callbacks' copy: the processor's string move, as fast as the editor's
+// own copy, rather than the C runtime's memcpy (under wine, msvcrt's is
+// several times slower than Windows' and would be charged to the plug-in).
+inline void CopySamples(float* to, const float* from, int32_t n) {
+#if defined(__x86_64__)
+  size_t bytes = static_cast<size_t>(n) * sizeof(float);
+  __asm__ volatile("rep movsb" : "+D"(to), "+S"(from), "+c"(bytes) : : "memory");
+#else
+  std::memcpy(to, from, sizeof(float) * static_cast<size_t>(n));
+#endif
+}
 inline bool ReadBlock(float* buffer, int32_t channel) {
-  std::memcpy(buffer, gStream->in[channel], sizeof(float) * static_cast<size_t>(gStream->count));
+  CopySamples(buffer, gStream->in[channel], gStream->count);
   return true;
 }
 inline bool WriteBlock(float* buffer, int32_t channel) {
-  std::memcpy(gStream->out[channel], buffer, sizeof(float) * static_cast<size_t>(gStream->count));
+  CopySamples(gStream->out[channel], buffer, gStream->count);
   return true;
 }
 

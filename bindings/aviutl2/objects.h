@@ -77,6 +77,18 @@ class BlockBuffers {
   size_t capacity_ = 0;
 };
 
+// Zeroes n samples with the processor's string store rather than the C
+// runtime's memset, whose speed is the runtime's (under wine, msvcrt's
+// memset took about a nanosecond a sample).
+inline void ZeroSamples(float* samples, size_t n) {
+#if defined(__x86_64__)
+  size_t bytes = n * sizeof(float);
+  __asm__ volatile("rep stosb" : "+D"(samples), "+c"(bytes) : "a"(0) : "memory");
+#else
+  for (size_t i = 0; i < n; ++i) samples[i] = 0.0f;
+#endif
+}
+
 // Erases every object, as unloading and loading the library would. Only
 // tools that link the binding in (the fuzz targets) can call it: the
 // library exports nothing but its three entry points.

@@ -125,8 +125,8 @@ bool Descriptor::ProcessAudio(const AudioProcContext* audio) noexcept {
     if (!gLibrary.buffers.Reserve(n)) return false;
     float* ch0 = gLibrary.buffers.channel(0);
     float* ch1 = gLibrary.buffers.channel(1);
-    std::memset(ch0, 0, n * sizeof(float));
-    std::memset(ch1, 0, n * sizeof(float));
+    ZeroSamples(ch0, n);
+    ZeroSamples(ch1, n);
     audio->read_samples(ch0, 0);
     audio->read_samples(ch1, 1);
     RunEffectBlock(kEffect, object.state.get(), block, values, ch0, ch1);
