@@ -41,8 +41,8 @@ class Browser:
             os.dup2(replies_write, 4)
 
         args = [binary, "--headless=new", "--remote-debugging-pipe", "--disable-gpu", "--no-first-run",
-                "--no-default-browser-check", "--mute-audio", "--hide-scrollbars", "--user-data-dir=" + profile,
-                "--allow-file-access-from-files"]
+                "--no-default-browser-check", "--mute-audio", "--hide-scrollbars", "--disable-dev-shm-usage",
+                "--user-data-dir=" + profile]
         if os.geteuid() == 0:
             args.append("--no-sandbox")
         self.process = subprocess.Popen(args + ["about:blank"], preexec_fn=child, close_fds=False,
