@@ -141,7 +141,7 @@ std::unique_ptr<host::Plugin> CheckDescriptor(const std::string& path, Reporter&
     }
   }
   if (problems.empty()) {
-    report.Result("descriptor", true, std::to_string(d.items.size()) + " items");
+    report.Result("descriptor", true, std::to_string(d.items.size()) + (d.items.size() == 1 ? " item" : " items"));
   } else {
     std::string all;
     for (const auto& p : problems) all += (all.empty() ? "" : "; ") + p;
