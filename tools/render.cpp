@@ -150,8 +150,12 @@ Automation ParseAutomation(const host::Plugin& plugin, const std::string& assign
       k.time = ParseNumber(key.substr(0, colon), "keyframe time of " + item.label);
       if (!std::isfinite(k.time)) throw UsageError("keyframe time of " + item.label + " is not a number: '" + key + "'");
       if (!a.keys.empty() && !(k.time > a.keys.back().time))
+      {
+        char previous[32];
+        std::snprintf(previous, sizeof previous, "%g", a.keys.back().time);
         throw UsageError("keyframes of " + item.label + " are not in time order: " + key.substr(0, colon) + " s after " +
-                         std::to_string(a.keys.back().time) + " s");
+                         previous + " s");
+      }
       k.value = ParseItemValue(item, key.substr(colon + 1));
     } else {
       k.value = ParseItemValue(item, key);
