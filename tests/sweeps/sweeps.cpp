@@ -96,6 +96,7 @@ struct Tally {
   const char* name;
   int64_t designs = 0, differences = 0, unexplained = 0;
   int64_t trig = 0, trigDiffering = 0;  // sin and cos pairs, and those differing in a last bit
+  int64_t trigOursRight = 0;            // of those, where ours are the correctly rounded pair
 };
 
 bool SameCoefficients(const BiquadSection& a, const BiquadSection& b) {
@@ -136,7 +137,11 @@ int DesignSweep() {
     const auto ours = velmor::MakeDesignTrig(f, fs);
     const auto library = velmor::MakeDesignTrig<LibraryMath>(f, fs);
     ++t.trig;
-    t.trigDiffering += ours.sn != library.sn || ours.cs != library.cs;
+    if (ours.sn != library.sn || ours.cs != library.cs) {
+      ++t.trigDiffering;
+      const auto right = velmor::MakeDesignTrig<QuadMath>(f, fs);
+      t.trigOursRight += ours.sn == right.sn && ours.cs == right.cs;
+    }
     for (float q : qs) {
       for (bool high : {false, true}) {
         BiquadSection a, b;
@@ -225,8 +230,8 @@ int DesignSweep() {
                 t.name, t.designs, t.differences, t.unexplained);
     if (t.trig != 0)
       std::printf(" (sin or cos of w0 differed in its last bit for %" PRId64 " of %" PRId64
-                  " frequencies, without changing a coefficient)",
-                  t.trigDiffering, t.trig);
+                  " frequencies, ours correctly rounded in %" PRId64 " of them, without changing a coefficient)",
+                  t.trigDiffering, t.trig, t.trigOursRight);
     std::printf("\n");
     unexplained += t.unexplained;
   }
