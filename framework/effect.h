@@ -36,7 +36,7 @@
 namespace velmor {
 
 // One option of a drop-down item; its value is its position in the list.
-struct OptionSpec {
+struct OptionEntry {
   const char16_t* label;  // as the editor shows it
   const char* english;    // for hosts in other languages
 };
@@ -45,23 +45,23 @@ enum class ItemKind { Track, Select };
 
 // One parameter item, in display order. The AviUtl2 descriptor and the LV2
 // ports are both made from these tables.
-struct ItemSpec {
+struct ItemEntry {
   ItemKind kind;
   const char16_t* label;  // as the editor shows it
   const char* symbol;     // ASCII identifier: LV2 port symbol
   const char* english;    // English name
   double defaultValue;
   double min, max, step;               // sliders only
-  std::span<const OptionSpec> options;  // drop-down lists only
+  std::span<const OptionEntry> options;  // drop-down lists only
 };
 
-consteval ItemSpec TrackSpec(const char16_t* label, const char* symbol, const char* english,
+consteval ItemEntry TrackEntry(const char16_t* label, const char* symbol, const char* english,
                              double defaultValue, double min, double max, double step) {
   return {ItemKind::Track, label, symbol, english, defaultValue, min, max, step, {}};
 }
 
-consteval ItemSpec SelectSpec(const char16_t* label, const char* symbol, const char* english,
-                              int32_t defaultValue, std::span<const OptionSpec> options) {
+consteval ItemEntry SelectEntry(const char16_t* label, const char* symbol, const char* english,
+                              int32_t defaultValue, std::span<const OptionEntry> options) {
   return {ItemKind::Select,
           label,
           symbol,
@@ -79,7 +79,7 @@ struct EffectInfo {
   const char16_t* name;          // the effect's name as the editor lists it
   const char16_t* information;   // description and version
   const char* english;           // English name
-  std::span<const ItemSpec> items;
+  std::span<const ItemEntry> items;
 };
 
 // The item values of one block, in table order. Sliders are finite doubles

@@ -20,7 +20,7 @@ struct Run {
   bool captioned = false;  // made by --each: labelled by its one setting
 };
 
-struct PanelSpec {
+struct PanelLayout {
   std::string title;
   std::vector<std::string> settings;
   std::vector<Run> runs;
@@ -31,7 +31,7 @@ struct Request {
   Kind kind;
   std::string plugin, svg, csv, title;
   std::vector<std::string> settings;  // for every run
-  std::vector<PanelSpec> panels;
+  std::vector<PanelLayout> panels;
   int rate = 44100;
   double seconds = NAN, frequency = NAN, from = 0, yMin = NAN, yMax = NAN;
   int channel = 0;  // impulse: 0, 1, or 2 for both
@@ -181,23 +181,23 @@ std::string Caption(const host::Plugin& plugin, const std::string& assignment) {
 Request Parse(Kind kind, Arguments& args) {
   Request r;
   r.kind = kind;
-  auto panel = [&]() -> PanelSpec& {
+  auto panel = [&]() -> PanelLayout& {
     if (r.panels.empty()) r.panels.push_back({});
     return r.panels.back();
   };
   // NAME=V1,V2,...: the item's index and its values as given.
-  auto each = [&](const std::string& spec, const char* option) {
-    const size_t eq = spec.find('=');
-    if (eq == std::string::npos || eq == 0 || eq + 1 == spec.size())
-      throw UsageError(std::string(option) + " takes NAME=VALUE,VALUE,..., not '" + spec + "'");
+  auto each = [&](const std::string& text, const char* option) {
+    const size_t eq = text.find('=');
+    if (eq == std::string::npos || eq == 0 || eq + 1 == text.size())
+      throw UsageError(std::string(option) + " takes NAME=VALUE,VALUE,..., not '" + text + "'");
     std::vector<std::string> values;
     for (size_t at = eq + 1;;) {
-      const size_t comma = spec.find(',', at);
-      values.push_back(spec.substr(at, comma == std::string::npos ? std::string::npos : comma - at));
+      const size_t comma = text.find(',', at);
+      values.push_back(text.substr(at, comma == std::string::npos ? std::string::npos : comma - at));
       if (comma == std::string::npos) break;
       at = comma + 1;
     }
-    return std::make_pair(spec.substr(0, eq), values);
+    return std::make_pair(text.substr(0, eq), values);
   };
   while (!args.Empty()) {
     const std::string word = args.Next("argument");
@@ -247,7 +247,7 @@ Request Parse(Kind kind, Arguments& args) {
   if (std::isnan(r.frequency)) r.frequency = kind == Kind::Pitch ? 440.0 : 1000.0;
   if (!(r.frequency > 0) || !(r.frequency < r.rate / 2.0)) throw UsageError("--frequency must be above 0 and below half the rate");
   if (r.panels.empty()) r.panels.push_back({});
-  for (PanelSpec& p : r.panels)
+  for (PanelLayout& p : r.panels)
     if (p.runs.empty()) p.runs.push_back({});
   return r;
 }
@@ -269,19 +269,19 @@ int Measure(Kind kind, Arguments& args) {
   chart.y.min = r.yMin, chart.y.max = r.yMax;
   std::string shown;
   int64_t id = 0;
-  for (const PanelSpec& spec : r.panels) {
-    Panel panel{spec.captioned ? Caption(*plugin, spec.settings.front()) : spec.title, {}};
+  for (const PanelLayout& layout : r.panels) {
+    Panel panel{layout.captioned ? Caption(*plugin, layout.settings.front()) : layout.title, {}};
     if (kind == Kind::Pitch) {
       const std::vector<float> in = Sine(r.frequency, 0.5, static_cast<size_t>(std::llround(r.seconds * r.rate)), r.rate);
       Trace t = ZeroCrossingPitch(in, r.rate);
       panel.series.push_back({"入力", t.x, t.y, 6, true});
     }
     if (kind == Kind::Transfer) panel.series.push_back({"入力 = 出力", {-60, 0}, {-60, 0}, 6, true});
-    for (size_t k = 0; k < spec.runs.size(); ++k) {
-      const Run& run = spec.runs[k];
+    for (size_t k = 0; k < layout.runs.size(); ++k) {
+      const Run& run = layout.runs[k];
       plugin->ResetValues();
       std::string applied;
-      for (const auto* list : {&r.settings, &spec.settings, &run.settings})
+      for (const auto* list : {&r.settings, &layout.settings, &run.settings})
         for (const auto& s : *list) applied += (applied.empty() ? "" : ", ") + ApplySetting(*plugin, s);
       if (shown.empty()) shown = applied;
       const std::vector<Trace> traces = MeasureRun(r, *plugin, id);
@@ -290,7 +290,7 @@ int Measure(Kind kind, Arguments& args) {
         if (traces.size() > 1) label += std::string(label.empty() ? "" : " ") + (c == 0 ? "左 (ch 0)" : "右 (ch 1)");
         // One curve per channel: coloured apart; several runs: a colour per
         // run, channel 1 dashed.
-        const int colour = static_cast<int>(spec.runs.size() == 1 ? c : k);
+        const int colour = static_cast<int>(layout.runs.size() == 1 ? c : k);
         panel.series.push_back({label, traces[c].x, traces[c].y, colour, c == 1});
       }
     }

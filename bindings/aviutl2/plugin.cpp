@@ -47,24 +47,24 @@ struct Descriptor {
     std::memset(&table, 0, sizeof table);
     const EffectInfo& info = *kEffect.info;
     size_t optionCount = 0;
-    for (const ItemSpec& spec : info.items) optionCount += spec.options.size() + 1;
+    for (const ItemEntry& entry : info.items) optionCount += entry.options.size() + 1;
     items.reset(new ItemRecord[info.items.size()]);
     options.reset(new SelectOption[optionCount]);
     std::memset(static_cast<void*>(items.get()), 0, info.items.size() * sizeof(ItemRecord));
     std::memset(static_cast<void*>(options.get()), 0, optionCount * sizeof(SelectOption));
     size_t nextOption = 0;
     for (size_t k = 0; k < info.items.size(); ++k) {
-      const ItemSpec& spec = info.items[k];
-      if (spec.kind == ItemKind::Track) {
+      const ItemEntry& entry = info.items[k];
+      if (entry.kind == ItemKind::Track) {
         TrackItem& track = items[k].track;
-        track.type = kTrackType, track.name = spec.label, track.value = spec.defaultValue;
-        track.min = spec.min, track.max = spec.max, track.step = spec.step;
+        track.type = kTrackType, track.name = entry.label, track.value = entry.defaultValue;
+        track.min = entry.min, track.max = entry.max, track.step = entry.step;
       } else {
         SelectItem& select = items[k].select;
-        select.type = kSelectType, select.name = spec.label, select.value = static_cast<int32_t>(spec.defaultValue);
+        select.type = kSelectType, select.name = entry.label, select.value = static_cast<int32_t>(entry.defaultValue);
         select.options = &options[nextOption];
-        for (size_t o = 0; o < spec.options.size(); ++o, ++nextOption) {
-          options[nextOption].name = spec.options[o].label;
+        for (size_t o = 0; o < entry.options.size(); ++o, ++nextOption) {
+          options[nextOption].name = entry.options[o].label;
           options[nextOption].value = static_cast<int32_t>(o);
         }
         ++nextOption;  // the end of the list: {null, 0}
@@ -82,9 +82,9 @@ struct Descriptor {
   // The current values as the host wrote them: sliders as doubles, lists as
   // whole numbers.
   void ReadValues(double* values) const {
-    const auto& specs = kEffect.info->items;
-    for (size_t k = 0; k < specs.size(); ++k)
-      values[k] = specs[k].kind == ItemKind::Track ? items[k].track.value : static_cast<double>(items[k].select.value);
+    const auto& entries = kEffect.info->items;
+    for (size_t k = 0; k < entries.size(); ++k)
+      values[k] = entries[k].kind == ItemKind::Track ? items[k].track.value : static_cast<double>(items[k].select.value);
   }
 
   static bool ProcessAudio(const AudioProcContext* audio) noexcept;

@@ -78,7 +78,7 @@ std::string PluginTurtle(const EffectInfo& info) {
       << "        lv2:name " << Quoted(port.name) << "\n    ]";
   }
   for (size_t k = 0; k < info.items.size(); ++k) {
-    const ItemSpec& item = info.items[k];
+    const ItemEntry& item = info.items[k];
     t << " , [\n"
       << "        a lv2:ControlPort , lv2:InputPort ;\n"
       << "        lv2:index " << ControlPort(k) << " ;\n"

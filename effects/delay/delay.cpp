@@ -176,18 +176,18 @@ struct DelayEffect {
   }
 };
 
-constexpr OptionSpec kTypes[] = {
+constexpr OptionEntry kTypes[] = {
     {u"ノーマル", "Normal"},
     {u"ピンポン(右から)", "Ping-pong (right first)"},
     {u"ピンポン(左から)", "Ping-pong (left first)"},
 };
 
-constexpr ItemSpec kItems[] = {
-    TrackSpec(u"音量(原音)", "dry", "Dry level (%)", 100.0, 0.0, 100.0, 1.0),
-    TrackSpec(u"音量(ディレイ)", "wet", "Echo level (%)", 50.0, 0.0, 100.0, 1.0),
-    SelectSpec(u"タイプ", "type", "Type", 0, kTypes),
-    TrackSpec(u"ディレイタイム", "time", "Delay time (ms)", 500.0, 50.0, 1000.0, 1.0),
-    TrackSpec(u"フィードバック", "feedback", "Feedback", 0.1, 0.0, 1.0, 0.01),
+constexpr ItemEntry kItems[] = {
+    TrackEntry(u"音量(原音)", "dry", "Dry level (%)", 100.0, 0.0, 100.0, 1.0),
+    TrackEntry(u"音量(ディレイ)", "wet", "Echo level (%)", 50.0, 0.0, 100.0, 1.0),
+    SelectEntry(u"タイプ", "type", "Type", 0, kTypes),
+    TrackEntry(u"ディレイタイム", "time", "Delay time (ms)", 500.0, 50.0, 1000.0, 1.0),
+    TrackEntry(u"フィードバック", "feedback", "Feedback", 0.1, 0.0, 1.0, 0.01),
 };
 
 constexpr EffectInfo kInfo{"delay", u"ディレイ(エコー）", u"Velmor ミニオーディオエフェクト(ディレイ) " VELMOR_VERSION_TEXT,

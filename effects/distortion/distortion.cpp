@@ -198,18 +198,18 @@ struct DistortionEffect {
   }
 };
 
-constexpr OptionSpec kTypes[] = {
+constexpr OptionEntry kTypes[] = {
     {u"ディストーション", "Distortion"},
     {u"オーバードライブ", "Overdrive"},
     {u"ファズ", "Fuzz"},
 };
 
-constexpr ItemSpec kItems[] = {
-    TrackSpec(u"音量", "level", "Level (%)", 50.0, 0.0, 100.0, 1.0),
-    SelectSpec(u"タイプ", "type", "Type", 0, kTypes),
-    TrackSpec(u"ゲイン", "gain", "Gain (%)", 50.0, 0.0, 100.0, 1.0),
-    TrackSpec(u"トーン", "tone", "Tone", 0.5, 0.0, 1.0, 0.01),
-    TrackSpec(u"キャラクター", "character", "Character (dB at 800 Hz)", 0.0, 0.0, 10.0, 0.01),
+constexpr ItemEntry kItems[] = {
+    TrackEntry(u"音量", "level", "Level (%)", 50.0, 0.0, 100.0, 1.0),
+    SelectEntry(u"タイプ", "type", "Type", 0, kTypes),
+    TrackEntry(u"ゲイン", "gain", "Gain (%)", 50.0, 0.0, 100.0, 1.0),
+    TrackEntry(u"トーン", "tone", "Tone", 0.5, 0.0, 1.0, 0.01),
+    TrackEntry(u"キャラクター", "character", "Character (dB at 800 Hz)", 0.0, 0.0, 10.0, 0.01),
 };
 
 constexpr EffectInfo kInfo{"distortion", u"ディストーション/オーバードライブ",

@@ -198,15 +198,15 @@ struct EqualizerEffect {
   }
 };
 
-constexpr ItemSpec kItems[kBands] = {
-    TrackSpec(u"100Hz", "band_100", "100 Hz gain (dB)", 0.0, -15.0, 15.0, 0.1),
-    TrackSpec(u"200Hz", "band_200", "200 Hz gain (dB)", 0.0, -15.0, 15.0, 0.1),
-    TrackSpec(u"400Hz", "band_400", "400 Hz gain (dB)", 0.0, -15.0, 15.0, 0.1),
-    TrackSpec(u"800Hz", "band_800", "800 Hz gain (dB)", 0.0, -15.0, 15.0, 0.1),
-    TrackSpec(u"1600Hz", "band_1600", "1600 Hz gain (dB)", 0.0, -15.0, 15.0, 0.1),
-    TrackSpec(u"3200Hz", "band_3200", "3200 Hz gain (dB)", 0.0, -15.0, 15.0, 0.1),
-    TrackSpec(u"6400Hz", "band_6400", "6400 Hz gain (dB)", 0.0, -15.0, 15.0, 0.1),
-    TrackSpec(u"12800Hz", "band_12800", "12800 Hz gain (dB)", 0.0, -15.0, 15.0, 0.1),
+constexpr ItemEntry kItems[kBands] = {
+    TrackEntry(u"100Hz", "band_100", "100 Hz gain (dB)", 0.0, -15.0, 15.0, 0.1),
+    TrackEntry(u"200Hz", "band_200", "200 Hz gain (dB)", 0.0, -15.0, 15.0, 0.1),
+    TrackEntry(u"400Hz", "band_400", "400 Hz gain (dB)", 0.0, -15.0, 15.0, 0.1),
+    TrackEntry(u"800Hz", "band_800", "800 Hz gain (dB)", 0.0, -15.0, 15.0, 0.1),
+    TrackEntry(u"1600Hz", "band_1600", "1600 Hz gain (dB)", 0.0, -15.0, 15.0, 0.1),
+    TrackEntry(u"3200Hz", "band_3200", "3200 Hz gain (dB)", 0.0, -15.0, 15.0, 0.1),
+    TrackEntry(u"6400Hz", "band_6400", "6400 Hz gain (dB)", 0.0, -15.0, 15.0, 0.1),
+    TrackEntry(u"12800Hz", "band_12800", "12800 Hz gain (dB)", 0.0, -15.0, 15.0, 0.1),
 };
 
 constexpr EffectInfo kInfo{"equalizer", u"イコライザー",

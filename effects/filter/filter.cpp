@@ -68,15 +68,15 @@ struct FilterEffect {
   }
 };
 
-constexpr OptionSpec kFilterTypes[] = {
+constexpr OptionEntry kFilterTypes[] = {
     {u"ローパスフィルター", "Low-pass"},
     {u"ハイパスフィルター", "High-pass"},
 };
 
-constexpr ItemSpec kItems[] = {
-    SelectSpec(u"フィルタタイプ", "type", "Filter type", 0, kFilterTypes),
-    TrackSpec(u"カットオフ周波数", "cutoff", "Cutoff frequency (Hz)", 2000.0, 50.0, 18000.0, 1.0),
-    TrackSpec(u"クォリティファクター", "q", "Quality factor (Q)", 1.0, 0.5, 5.0, 0.01),
+constexpr ItemEntry kItems[] = {
+    SelectEntry(u"フィルタタイプ", "type", "Filter type", 0, kFilterTypes),
+    TrackEntry(u"カットオフ周波数", "cutoff", "Cutoff frequency (Hz)", 2000.0, 50.0, 18000.0, 1.0),
+    TrackEntry(u"クォリティファクター", "q", "Quality factor (Q)", 1.0, 0.5, 5.0, 0.01),
 };
 
 constexpr EffectInfo kInfo{"filter", u"ローパス/ハイパスフィルター",

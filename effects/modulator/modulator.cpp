@@ -223,13 +223,13 @@ struct ModulatorEffect {
   }
 };
 
-constexpr OptionSpec kModes[] = {{u"リングモジュレーター", "Ring modulator"}, {u"FMモジュレーター", "FM modulator"}};
+constexpr OptionEntry kModes[] = {{u"リングモジュレーター", "Ring modulator"}, {u"FMモジュレーター", "FM modulator"}};
 
-constexpr ItemSpec kItems[] = {
-    SelectSpec(u"タイプ", "mode", "Mode", 0, kModes),
-    SelectSpec(u"波形タイプ", "shape", "Waveform", 0, kWaveShapeOptions),
-    TrackSpec(u"周期", "speed", "Speed (ring: Hz x 10, FM: Hz)", 800.0, 50.0, 6000.0, 0.01),
-    TrackSpec(u"深さ", "depth", "Depth", 0.3, 0.0, 1.0, 0.01),
+constexpr ItemEntry kItems[] = {
+    SelectEntry(u"タイプ", "mode", "Mode", 0, kModes),
+    SelectEntry(u"波形タイプ", "shape", "Waveform", 0, kWaveShapeOptions),
+    TrackEntry(u"周期", "speed", "Speed (ring: Hz x 10, FM: Hz)", 800.0, 50.0, 6000.0, 0.01),
+    TrackEntry(u"深さ", "depth", "Depth", 0.3, 0.0, 1.0, 0.01),
 };
 
 constexpr EffectInfo kInfo{"modulator", u"モジュレーター",

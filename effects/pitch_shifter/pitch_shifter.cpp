@@ -180,10 +180,10 @@ struct PitchShifterEffect {
   }
 };
 
-constexpr ItemSpec kItems[] = {
-    TrackSpec(u"音量(原音)", "dry", "Dry level (%)", 0.0, 0.0, 100.0, 1.0),
-    TrackSpec(u"音量(ピッチシフト)", "wet", "Shifted level (%)", 100.0, 0.0, 100.0, 1.0),
-    TrackSpec(u"ピッチ", "pitch", "Pitch (semitones)", 3.0, -24.0, 24.0, 0.01),
+constexpr ItemEntry kItems[] = {
+    TrackEntry(u"音量(原音)", "dry", "Dry level (%)", 0.0, 0.0, 100.0, 1.0),
+    TrackEntry(u"音量(ピッチシフト)", "wet", "Shifted level (%)", 100.0, 0.0, 100.0, 1.0),
+    TrackEntry(u"ピッチ", "pitch", "Pitch (semitones)", 3.0, -24.0, 24.0, 0.01),
 };
 
 constexpr EffectInfo kInfo{"pitch_shifter", u"ピッチシフター",

@@ -77,13 +77,13 @@ struct TremoloEffect {
   }
 };
 
-constexpr OptionSpec kModes[] = {{u"トレモロ", "Tremolo"}, {u"パンナー", "Auto-panner"}};
+constexpr OptionEntry kModes[] = {{u"トレモロ", "Tremolo"}, {u"パンナー", "Auto-panner"}};
 
-constexpr ItemSpec kItems[] = {
-    SelectSpec(u"タイプ", "mode", "Mode", 0, kModes),
-    SelectSpec(u"波形タイプ", "shape", "Waveform", 0, kWaveShapeOptions),
-    TrackSpec(u"周期", "rate", "Rate (Hz)", 3.0, 0.1, 30.0, 0.01),
-    TrackSpec(u"深さ", "depth", "Depth", 0.3, 0.0, 1.0, 0.01),
+constexpr ItemEntry kItems[] = {
+    SelectEntry(u"タイプ", "mode", "Mode", 0, kModes),
+    SelectEntry(u"波形タイプ", "shape", "Waveform", 0, kWaveShapeOptions),
+    TrackEntry(u"周期", "rate", "Rate (Hz)", 3.0, 0.1, 30.0, 0.01),
+    TrackEntry(u"深さ", "depth", "Depth", 0.3, 0.0, 1.0, 0.01),
 };
 
 constexpr EffectInfo kInfo{"tremolo", u"トレモロ/パンナー", u"Velmor ミニオーディオエフェクト(トレモロ) " VELMOR_VERSION_TEXT,

@@ -21,7 +21,7 @@ enum class WaveShape : int32_t { Sine = 0, Triangle = 1, Square = 2, SawUp = 3, 
 
 // The option list of the "波形タイプ" item, the same in every plug-in that
 // carries the oscillator: option value = WaveShape value.
-inline constexpr OptionSpec kWaveShapeOptions[] = {
+inline constexpr OptionEntry kWaveShapeOptions[] = {
     {u"SIN波", "Sine"},
     {u"三角波", "Triangle"},
     {u"矩形波", "Square"},
