@@ -139,6 +139,7 @@ Automation ParseAutomation(const host::Plugin& plugin, const std::string& assign
   a.steps = item.kind == host::ItemKind::Select;
   const std::string list = assignment.substr(eq + 1);
   const bool keyframed = list.find(':') != std::string::npos;
+  std::string previousTime;  // the last keyframe's time as written
   size_t at = 0;
   do {
     const size_t comma = keyframed ? list.find(',', at) : std::string::npos;
@@ -150,12 +151,9 @@ Automation ParseAutomation(const host::Plugin& plugin, const std::string& assign
       k.time = ParseNumber(key.substr(0, colon), "keyframe time of " + item.label);
       if (!std::isfinite(k.time)) throw UsageError("keyframe time of " + item.label + " is not a number: '" + key + "'");
       if (!a.keys.empty() && !(k.time > a.keys.back().time))
-      {
-        char previous[32];
-        std::snprintf(previous, sizeof previous, "%g", a.keys.back().time);
         throw UsageError("keyframes of " + item.label + " are not in time order: " + key.substr(0, colon) + " s after " +
-                         previous + " s");
-      }
+                         previousTime + " s");
+      previousTime = key.substr(0, colon);
       k.value = ParseItemValue(item, key.substr(colon + 1));
     } else {
       k.value = ParseItemValue(item, key);
