@@ -6,6 +6,7 @@
 #include <charconv>
 #include <climits>
 #include <cstring>
+#include <cwchar>
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -35,8 +36,15 @@ std::wstring WidePath(const std::string& path) {
   return wide;
 }
 
+// A path names a file: a bare name is taken in the current folder, never
+// looked up along the loader's search path.
 void* OpenLibrary(const std::string& path, std::string* error) {
-  HMODULE module = LoadLibraryW(WidePath(path).c_str());
+  const std::wstring wide = WidePath(path);
+  const DWORD length = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  std::wstring full(length > 0 ? length : 1, L'\0');
+  if (length == 0 || GetFullPathNameW(wide.c_str(), length, full.data(), nullptr) == 0) full = wide;
+  else full.resize(wcslen(full.c_str()));
+  HMODULE module = LoadLibraryExW(full.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
   if (module == nullptr && error) *error = "cannot load " + path + " (error " + std::to_string(GetLastError()) + ")";
   return reinterpret_cast<void*>(module);
 }
@@ -45,8 +53,11 @@ void* FindSymbol(void* library, const char* name) {
 }
 void CloseLibrary(void* library) { FreeLibrary(static_cast<HMODULE>(library)); }
 #else
+// A path names a file: a name without a slash is taken in the current folder,
+// never looked up along the loader's search path.
 void* OpenLibrary(const std::string& path, std::string* error) {
-  void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  const std::string file = path.find('/') == std::string::npos ? "./" + path : path;
+  void* library = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (library == nullptr && error) *error = "cannot load " + path + ": " + dlerror();
   return library;
 }
