@@ -99,11 +99,14 @@ class AudioWriter {
   AudioWriter& operator=(const AudioWriter&) = delete;
   void Write(const float* left, const float* right, size_t n);
   void Commit();
+  // Whether the format holds integers, so that samples beyond full scale clip.
+  bool fixedPoint() const { return fixedPoint_; }
 
  private:
   std::string path_, temporary_;
   void* file_ = nullptr;
-  bool committed_ = false;
+  int slot_ = -1;
+  bool committed_ = false, fixedPoint_ = false;
   std::vector<float> interleaved_;
 };
 

@@ -1,5 +1,8 @@
 #include <sndfile.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <algorithm>
 #include <cerrno>
@@ -39,13 +42,74 @@ int FormatFor(const std::string& path) {
   throw Failure("unsupported output format: ." + ext + " (use .wav, .flac, .aiff, .caf, .w64, .au or .ogg)");
 }
 
+// The partial files being written, so that SIGINT, SIGTERM or SIGHUP removes
+// them before the process ends as the signal says (exit 130, 143, 129).
+// Fixed slots: the handler may only read memory and call unlink.
+constexpr int kPartialSlots = 8;
+char gPartialPath[kPartialSlots][4096];
+volatile std::sig_atomic_t gPartialUsed[kPartialSlots];
+
+extern "C" void RemovePartialFiles(int signal) {
+  for (int i = 0; i < kPartialSlots; ++i)
+    if (gPartialUsed[i]) unlink(gPartialPath[i]);
+  struct sigaction fallback {};
+  fallback.sa_handler = SIG_DFL;
+  sigaction(signal, &fallback, nullptr);
+  raise(signal);
+}
+
+int WatchPartialFile(const std::string& path) {
+  static const bool installed = [] {
+    struct sigaction action {};
+    action.sa_handler = RemovePartialFiles;
+    sigemptyset(&action.sa_mask);
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&action.sa_mask, s);
+    // A signal that the caller ignores (as a shell does for a background
+    // command) stays ignored.
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) {
+      struct sigaction old {};
+      if (sigaction(s, nullptr, &old) == 0 && old.sa_handler != SIG_IGN) sigaction(s, &action, nullptr);
+    }
+    return true;
+  }();
+  (void)installed;
+  if (path.size() >= sizeof gPartialPath[0]) return -1;
+  for (int i = 0; i < kPartialSlots; ++i)
+    if (!gPartialUsed[i]) {
+      std::memcpy(gPartialPath[i], path.c_str(), path.size() + 1);
+      gPartialUsed[i] = 1;
+      return i;
+    }
+  return -1;
+}
+
+void ForgetPartialFile(int slot) {
+  if (slot >= 0) gPartialUsed[slot] = 0;
+}
+
+bool IsFolder(const std::string& path) {
+  struct stat info {};
+  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// Refuses an output name that is a folder, or that names one by its slash.
+void CheckOutputName(const std::string& path) {
+  if (!path.empty() && (path.back() == '/' || IsFolder(path)))
+    throw Failure("cannot write " + path + ": it is a folder; name a file in it, such as " +
+                  (path.back() == '/' ? path : path + "/") + "out.wav");
+}
+
 // A file written next to its final name and moved there only when complete.
 class TemporaryFile {
  public:
   explicit TemporaryFile(const std::string& path)
-      : final_(path), temporary_(path + ".part-" + std::to_string(getpid())) {}
+      : final_(path), temporary_(path + ".part-" + std::to_string(getpid())) {
+    CheckOutputName(path);
+    slot_ = WatchPartialFile(temporary_);
+  }
   ~TemporaryFile() {
     if (!committed_) std::remove(temporary_.c_str());
+    ForgetPartialFile(slot_);
   }
   const std::string& path() const { return temporary_; }
   void Commit() {
@@ -56,6 +120,7 @@ class TemporaryFile {
 
  private:
   std::string final_, temporary_;
+  int slot_ = -1;
   bool committed_ = false;
 };
 
@@ -135,9 +200,13 @@ std::string ApplySetting(host::Plugin& plugin, const std::string& assignment) {
 }
 
 AudioReader::AudioReader(const std::string& path) {
+  if (access(path.c_str(), F_OK) != 0) throw Failure("cannot read " + path + ": there is no such file");
+  if (IsFolder(path)) throw Failure("cannot read " + path + ": it is a folder, not an audio file");
+  if (access(path.c_str(), R_OK) != 0) throw Failure("cannot read " + path + ": permission denied");
   SF_INFO info{};
   SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-  if (file == nullptr) throw Failure("cannot read " + path + ": " + sf_strerror(nullptr));
+  if (file == nullptr)
+    throw Failure("cannot read " + path + ": not an audio file that libsndfile reads (" + sf_strerror(nullptr) + ")");
   if (info.channels < 1 || info.channels > 2) {
     sf_close(file);
     throw Failure(path + " has " + std::to_string(info.channels) +
@@ -167,19 +236,30 @@ size_t AudioReader::Read(float* left, float* right, size_t n) {
 
 AudioWriter::AudioWriter(const std::string& path, int sampleRate)
     : path_(path), temporary_(path + ".part-" + std::to_string(getpid())) {
+  CheckOutputName(path);
   SF_INFO info{};
   info.samplerate = sampleRate;
   info.channels = 2;
   info.format = FormatFor(path);
   if (!sf_format_check(&info))
     throw Failure("cannot write " + path + " at " + std::to_string(sampleRate) + " Hz in that format");
+  const int subtype = info.format & SF_FORMAT_SUBMASK;
+  fixedPoint_ = subtype != SF_FORMAT_FLOAT && subtype != SF_FORMAT_DOUBLE && subtype != SF_FORMAT_VORBIS;
+  slot_ = WatchPartialFile(temporary_);
   file_ = sf_open(temporary_.c_str(), SFM_WRITE, &info);
-  if (file_ == nullptr) throw Failure("cannot write " + path + ": " + sf_strerror(nullptr));
+  if (file_ == nullptr) {
+    ForgetPartialFile(slot_);
+    throw Failure("cannot write " + path + ": " + sf_strerror(nullptr));
+  }
+  // Samples beyond full scale are clipped, never wrapped round, when the
+  // format holds integers.
+  sf_command(static_cast<SNDFILE*>(file_), SFC_SET_CLIPPING, nullptr, SF_TRUE);
 }
 
 AudioWriter::~AudioWriter() {
   if (file_) sf_close(static_cast<SNDFILE*>(file_));
   if (!committed_) std::remove(temporary_.c_str());
+  ForgetPartialFile(slot_);
 }
 
 void AudioWriter::Write(const float* left, const float* right, size_t n) {
@@ -240,8 +320,12 @@ Audio DemoSignal(int sampleRate, double seconds) {
   const double fs = sampleRate;
   const double chord[] = {220.0, 277.18, 329.63, 440.0};  // A major
   uint32_t noise = 12345;
+  // The pattern repeats every 8 s, so that a signal of any length stays
+  // finite and keeps its character (its sweep would otherwise overflow).
+  const size_t cycle = static_cast<size_t>(8 * sampleRate);
   for (size_t i = 0; i < n; ++i) {
-    const double t = static_cast<double>(i) / fs;
+    const double t = static_cast<double>(i % cycle) / fs;
+    const double end = std::min(8.0, seconds - static_cast<double>(i - i % cycle) / fs);
     double l = 0, r = 0;
     // 0 to 3 s: a sustained chord, spread a little across the channels.
     if (t < 3.0) {
@@ -261,12 +345,13 @@ Audio DemoSignal(int sampleRate, double seconds) {
       l += hit;
       r += hit * 0.8;
     }
-    // 5 to 8 s: a logarithmic sweep from 40 Hz to 16 kHz.
+    // 5 to 8 s: a logarithmic sweep from 40 Hz to 16 kHz, faded out over its
+    // last 0.1 s.
     if (t >= 5.0) {
       const double u = (t - 5.0) / 3.0;
       const double k = std::log(16000.0 / 40.0);
       const double phase = 2.0 * M_PI * 40.0 * 3.0 * (std::exp(k * u) - 1.0) / k;
-      const double v = 0.3 * std::sin(phase) * std::min(1.0, (seconds - t) * 10.0);
+      const double v = 0.3 * std::sin(phase) * std::min(1.0, (end - t) * 10.0);
       l += v;
       r += v;
     }

@@ -3,7 +3,9 @@
 // per video frame at 30 fps, and plots what comes out as an SVG chart (and,
 // with --csv, the numbers).
 #include <algorithm>
+#include <cctype>
 #include <cmath>
+#include <cstring>
 #include <cstdio>
 
 #include "tools/cli.h"
@@ -239,6 +241,15 @@ Request Parse(Kind kind, Arguments& args) {
   }
   if (r.plugin.empty()) throw UsageError("missing PLUGIN");
   if (r.svg.empty() && r.csv.empty()) throw UsageError("missing --svg OUT.svg (or --csv OUT.csv)");
+  auto endsIn = [](const std::string& name, const char* suffix) {
+    const size_t n = std::strlen(suffix);
+    if (name.size() < n) return false;
+    for (size_t i = 0; i < n; ++i)
+      if (std::tolower(static_cast<unsigned char>(name[name.size() - n + i])) != suffix[i]) return false;
+    return true;
+  };
+  if (!r.svg.empty() && !endsIn(r.svg, ".svg"))
+    throw UsageError("--svg writes an SVG chart: name it with .svg, not '" + r.svg + "'");
   const double defaultSeconds = kind == Kind::Gain ? 1.0 : kind == Kind::Impulse ? 2.0 : kind == Kind::Lag ? 0.05 : 0.5;
   if (std::isnan(r.seconds)) r.seconds = defaultSeconds;
   if (!(r.seconds > 0) || r.seconds > 60) throw UsageError("--seconds must be above 0 and at most 60");

@@ -148,12 +148,18 @@ Automation ParseAutomation(const host::Plugin& plugin, const std::string& assign
     if (keyframed) {
       const size_t colon = key.find(':');
       if (colon == std::string::npos) throw UsageError("keyframe '" + key + "' of " + item.label + " is not TIME:VALUE");
-      k.time = ParseNumber(key.substr(0, colon), "keyframe time of " + item.label);
+      const std::string time = key.substr(0, colon);
+      k.time = ParseNumber(time, "keyframe time of " + item.label);
       if (!std::isfinite(k.time)) throw UsageError("keyframe time of " + item.label + " is not a number: '" + key + "'");
+      if (k.time < 0)
+        throw UsageError("keyframe time of " + item.label + " is " + time + " s; times count from the start, 0 s or later");
+      if (!a.keys.empty() && k.time == a.keys.back().time)
+        throw UsageError("keyframes of " + item.label + " at " + previousTime + " s and " + time +
+                         " s share one time; each keyframe needs a later time than the one before");
       if (!a.keys.empty() && !(k.time > a.keys.back().time))
-        throw UsageError("keyframes of " + item.label + " are not in time order: " + key.substr(0, colon) + " s after " +
+        throw UsageError("keyframes of " + item.label + " are not in time order: " + time + " s after " +
                          previousTime + " s");
-      previousTime = key.substr(0, colon);
+      previousTime = time;
       k.value = ParseItemValue(item, key.substr(colon + 1));
     } else {
       k.value = ParseItemValue(item, key);
@@ -350,15 +356,27 @@ int Render(Arguments& args) {
   double inSum = 0, outSum = 0;
   std::unique_ptr<Loudness> inLoudness, outLoudness;
   if (stats) inLoudness = std::make_unique<Loudness>(input.sampleRate()), outLoudness = std::make_unique<Loudness>(input.sampleRate());
+  double seconds = 0;
+  size_t done = 0;
+  // Peak and power of the finite samples.
   auto measure = [](const std::vector<float>& x, size_t n, Level& level, double& sum) {
     for (size_t i = 0; i < n; ++i) {
+      if (!std::isfinite(x[i])) continue;
       level.peak = std::max(level.peak, static_cast<double>(std::fabs(x[i])));
       sum += static_cast<double>(x[i]) * x[i];
     }
   };
+  // The first sample of a block that matches, as its time in the file.
+  auto firstWhere = [&](const std::vector<float>& l, const std::vector<float>& r, size_t n, auto test) {
+    for (size_t i = 0; i < n; ++i)
+      if (test(l[i]) || test(r[i])) return static_cast<double>(done + i) / rate;
+    return -1.0;
+  };
+  const auto notFinite = [](float x) { return !std::isfinite(x); };
+  const auto beyondFullScale = [](float x) { return std::isfinite(x) && std::fabs(x) > 1.0f; };
+  bool warnedNotFinite = false;
+  double firstOver = -1.0, outputPeak = 0.0;
   std::vector<float> left, right;
-  double seconds = 0;
-  size_t done = 0;
   // Frame b covers the samples from floor(b * rate / fps) up to the next
   // frame's start, as the editor plays one object; the last block is shorter.
   // With --block, every block but the last has that many samples.
@@ -374,6 +392,15 @@ int Render(Arguments& args) {
     right.resize(n);
     const size_t got = input.Read(left.data(), right.data(), n);
     if (got == 0) break;
+    if (!warnedNotFinite) {
+      const double at = firstWhere(left, right, got, notFinite);
+      if (at >= 0) {
+        std::fprintf(stderr, "velmor-host render: warning: %s holds a sample that is not a finite number (NaN or "
+                     "infinity) at %.3f s; the plug-ins get it as it is%s\n", positional[0].c_str(), at,
+                     stats ? ", and --stats counts only the finite samples" : "");
+        warnedNotFinite = true;
+      }
+    }
     if (stats) measure(left, got, in, inSum), measure(right, got, in, inSum), inLoudness->Add(left.data(), right.data(), got);
     request.frame = static_cast<int32_t>(b);
     // Moving values are taken at the frame's start, once per frame; every
@@ -389,14 +416,39 @@ int Render(Arguments& args) {
     }
     seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
     if (stats) measure(left, got, out, outSum), measure(right, got, out, outSum), outLoudness->Add(left.data(), right.data(), got);
+    if (firstOver < 0) firstOver = firstWhere(left, right, got, beyondFullScale);
+    for (size_t i = 0; i < got; ++i)
+      for (float x : {left[i], right[i]})
+        if (std::isfinite(x)) outputPeak = std::max(outputPeak, static_cast<double>(std::fabs(x)));
     output.Write(left.data(), right.data(), got);
     done += got;
     if (bar && (b % 30 == 0 || done == total)) Progress(done, total);
   }
   output.Commit();
+  if (stats) inLoudness->Finish(), outLoudness->Finish();
+  // One warning for overs: samples beyond full scale (clipped by a format of
+  // integers, kept by a float one), and with --stats a true peak above 0 dBTP.
+  const double truePeak = stats ? outLoudness->TruePeakDecibels() : -INFINITY;
+  if (firstOver >= 0 || truePeak > 0.0) {
+    std::string what;
+    char buffer[200];
+    if (firstOver >= 0) {
+      std::snprintf(buffer, sizeof buffer, "peaks at %+.2f dBFS, beyond full scale from %.3f s", Decibels(outputPeak),
+                    firstOver);
+      what = buffer;
+    }
+    if (truePeak > 0.0) {
+      std::snprintf(buffer, sizeof buffer, "%shas a true peak of %+.2f dBTP", what.empty() ? "" : " and ", truePeak);
+      what += buffer;
+    }
+    const std::string outcome =
+        firstOver < 0 ? "it may clip when converted to a lossy or fixed-point format"
+        : output.fixedPoint() ? positional[1] + " holds whole numbers, so those samples are clipped"
+                              : positional[1] + " keeps float samples as they are, but they clip when converted to a "
+                                                "fixed-point format";
+    std::fprintf(stderr, "velmor-host render: warning: the output %s; %s\n", what.c_str(), outcome.c_str());
+  }
   if (stats) {
-    inLoudness->Finish();
-    outLoudness->Finish();
     in.rms = done ? std::sqrt(inSum / (2.0 * done)) : 0.0;
     out.rms = done ? std::sqrt(outSum / (2.0 * done)) : 0.0;
     const double duration = static_cast<double>(done) / rate;

@@ -2,10 +2,13 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <map>
@@ -24,11 +27,13 @@ struct Outcome {
   std::string out, err;
 };
 
-// Runs the tool with a shell command line; stdout and stderr captured apart.
-Outcome Tool(const std::string& arguments) {
+// Runs the tool with a shell command line (in a folder, if one is named);
+// stdout and stderr captured apart.
+Outcome Tool(const std::string& arguments, const std::string& folder = ".") {
   char dir[] = "/tmp/velmor-tool-XXXXXX";
   const std::string d = mkdtemp(dir);
-  const std::string cmd = std::string(VELMOR_HOST_TOOL) + " " + arguments + " >" + d + "/out 2>" + d + "/err </dev/null";
+  const std::string cmd = "cd '" + folder + "' && " + std::string(VELMOR_HOST_TOOL) + " " + arguments + " >" + d +
+                          "/out 2>" + d + "/err </dev/null";
   const int raw = std::system(cmd.c_str());
   auto slurp = [](const std::string& p) {
     std::ifstream f(p);
@@ -52,6 +57,7 @@ class TempDir {
   }
   ~TempDir() { std::system(("rm -rf " + path_).c_str()); }
   std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+  const std::string& path() const { return path_; }
   bool Empty() const {
     Outcome o{0, "", ""};
     return std::system(("test -z \"$(ls -A " + path_ + ")\"").c_str()) == 0;
@@ -306,7 +312,14 @@ TEST(VelmorHost, ErrorsAreOneLineAndLeaveNoFile) {
       {"signal " + dir / "s.wav --rate -99999999999", "--rate must be a whole number"},
       // Stacks and keyframes.
       {"render " + filter + " " + dir / "in.wav " + out + " --set カットオフ周波数=1:100,0.5:200", "not in time order"},
-      {"render " + filter + " " + dir / "in.wav " + out + " --set カットオフ周波数=0:100,0:200", "not in time order"},
+      {"render " + filter + " " + dir / "in.wav " + out + " --set カットオフ周波数=0:100,0.0:200",
+       "keyframes of カットオフ周波数 at 0 s and 0.0 s share one time"},
+      {"render " + filter + " " + dir / "in.wav " + out + " --set カットオフ周波数=-1:300,2:800",
+       "keyframe time of カットオフ周波数 is -1 s; times count from the start, 0 s or later"},
+      {"render " + filter + " " + dir / "in.wav " + dir.path(), "cannot write " + dir.path() + ": it is a folder"},
+      {"render " + filter + " " + dir / "in.wav " + dir / "", "cannot write " + dir / "" + ": it is a folder"},
+      {"render " + filter + " " + dir / "none.wav " + out, "cannot read " + dir / "none.wav: there is no such file"},
+      {"response " + filter + " --svg " + dir / "r.png", "--svg writes an SVG chart: name it with .svg"},
       {"render " + filter + " " + dir / "in.wav " + out + " --set カットオフ周波数=soon:100", "not a number"},
       {"render " + filter + " " + dir / "in.wav " + out + " --set カットオフ周波数=nan:100", "not a number"},
       {"render " + dir / "in.wav " + out + " --plugin " + filter + " --plugin /nonexistent.auf2", "cannot open"},
@@ -327,9 +340,84 @@ TEST(VelmorHost, ErrorsAreOneLineAndLeaveNoFile) {
   // A value outside its slider is used, with one warning that names the range.
   Outcome o = Tool("render " + filter + " " + dir / "in.wav " + out + " --set クォリティファクター=0:9,1:0.1,2:7");
   EXPECT_EQ(o.status, 0);
-  EXPECT_EQ(o.err, "velmor-host render: warning: クォリティファクター=9 is outside its slider's range 0.5 to 5; used as given\n");
+  EXPECT_EQ(o.err.substr(0, o.err.find('\n') + 1),
+            "velmor-host render: warning: クォリティファクター=9 is outside its slider's range 0.5 to 5; used as given\n");
   EXPECT_EQ(Tool("render --help").status, 0);
   EXPECT_EQ(Tool("validate --help").status, 0);
+}
+
+// A name without a folder is the file of that name in the current folder, as
+// the README's examples write it, never a name for the loader to look up.
+TEST(VelmorHost, APlainNameIsAFileInTheCurrentFolder) {
+  TempDir dir;
+  WriteSound(dir / "in.wav", Noise(44100, 2, 4410));
+  for (const std::string& arguments : {std::string("info VelmorFilter.auf2"), std::string("validate VelmorFilter.auf2"),
+                                       "render VelmorFilter.auf2 " + dir / "in.wav " + dir / "out.wav"}) {
+    const Outcome o = Tool(arguments, kPluginDir);
+    EXPECT_EQ(o.status, 0) << arguments << "\n" << o.out << o.err;
+  }
+}
+
+// Input that is not finite and output beyond full scale are each warned about
+// once; a format of integers clips (never wraps) what it cannot hold. The demo
+// signal stays finite however long it is.
+TEST(VelmorHost, WarnsOnceOfInputThatIsNotFiniteAndOfOvers) {
+  TempDir dir;
+  ASSERT_EQ(Tool("signal " + dir / "long.wav --seconds 600 --rate 8000").status, 0);
+  const Sound demo = ReadSound(dir / "long.wav");
+  ASSERT_EQ(demo.samples.size(), 2u * 600 * 8000);
+  EXPECT_TRUE(std::all_of(demo.samples.begin(), demo.samples.end(), [](float x) { return std::isfinite(x); }));
+
+  Sound noise = Noise(44100, 2, 44100);
+  noise.samples[2 * 4410 + 1] = NAN;
+  noise.samples[2 * 8820] = INFINITY;
+  WriteSound(dir / "nan.wav", noise);
+  Outcome o = Tool("render " + Plugin("VelmorFilter") + " " + dir / "nan.wav " + dir / "out.wav");
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(o.err, "velmor-host render: warning: " + dir / "nan.wav" + " holds a sample that is not a finite number "
+                   "(NaN or infinity) at 0.100 s; the plug-ins get it as it is\n");
+
+  for (auto& x : noise.samples) x = std::isfinite(x) ? x * 2.0f : 0.0f;
+  WriteSound(dir / "loud.wav", noise);
+  const std::string loud = "render " + Plugin("VelmorEqualizer") + " " + dir / "loud.wav ";
+  o = Tool(loud + dir / "out.flac --set 100Hz=12");
+  EXPECT_EQ(o.status, 0);
+  EXPECT_NE(o.err.find("warning: the output peaks at +"), std::string::npos) << o.err;
+  EXPECT_NE(o.err.find("out.flac holds whole numbers, so those samples are clipped\n"), std::string::npos) << o.err;
+  EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 1) << o.err;
+  const Sound clipped = ReadSound(dir / "out.flac");
+  ASSERT_FALSE(clipped.samples.empty());
+  EXPECT_EQ(*std::max_element(clipped.samples.begin(), clipped.samples.end()), 8388607.0f / 8388608.0f);
+  EXPECT_EQ(*std::min_element(clipped.samples.begin(), clipped.samples.end()), -1.0f);
+  o = Tool(loud + dir / "out.wav --set 100Hz=12 --stats");
+  EXPECT_NE(o.err.find("dBTP; " + dir / "out.wav" + " keeps float samples as they are"), std::string::npos) << o.err;
+}
+
+// Ctrl-C or a kill during a render leaves neither the output nor its partial
+// file, and the tool ends by that signal.
+TEST(VelmorHost, SignalsLeaveNoPartialFile) {
+  TempDir dir;
+  WriteSound(dir / "in.wav", Noise(44100, 2, 44100 * 30));
+  for (int signal : {SIGINT, SIGTERM}) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      const std::string command = "exec " + std::string(VELMOR_HOST_TOOL) + " render " + Plugin("VelmorPitchShifter") +
+                                  " " + dir / "in.wav " + dir / "out.wav --block 1 >/dev/null 2>&1";
+      execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    const std::string partial = dir / ("out.wav.part-" + std::to_string(child));
+    struct stat st;
+    for (int i = 0; i < 2000 && stat(partial.c_str(), &st) != 0; ++i) usleep(5000);
+    EXPECT_EQ(stat(partial.c_str(), &st), 0) << "the render wrote no partial file";
+    kill(child, signal);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+    EXPECT_NE(stat(partial.c_str(), &st), 0);
+    EXPECT_NE(stat((dir / "out.wav").c_str(), &st), 0);
+  }
 }
 
 // The result column of validate's row for a plug-in file and check, "" if none.
