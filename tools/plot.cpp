@@ -89,15 +89,58 @@ double Fraction(const Axis& axis, Range r, double v) {
   return (v - r.lo) / (r.hi - r.lo);
 }
 
+// The width of a panel's legend box (0 without labelled series).
+double LegendWidth(const Panel& panel) {
+  double longest = -1;
+  for (const Series& s : panel.series)
+    if (!s.label.empty()) longest = std::max(longest, TextWidth(s.label));
+  return longest < 0 ? 0 : 46 + longest;
+}
+
+// How many points of the panel's lines, traced every two pixels, fall in a
+// box: a legend there would hide them.
+template <class ToX, class ToY>
+size_t CoveredPoints(const Panel& panel, ToX X, ToY Y, double bx, double by, double bw, double bh) {
+  size_t covered = 0;
+  auto inside = [&](double px, double py) { return px >= bx && px <= bx + bw && py >= by && py <= by + bh; };
+  for (const Series& s : panel.series) {
+    bool have = false;
+    double px = 0, py = 0;
+    for (size_t i = 0; i < std::min(s.x.size(), s.y.size()); ++i) {
+      if (!std::isfinite(s.x[i]) || !std::isfinite(s.y[i])) {
+        have = false;
+        continue;
+      }
+      const double qx = X(s.x[i]), qy = Y(s.y[i]);
+      if (!std::isfinite(qx) || !std::isfinite(qy)) {
+        have = false;
+        continue;
+      }
+      if (!have) covered += inside(qx, qy);
+      else {
+        const double length = std::hypot(qx - px, qy - py);
+        const int steps = static_cast<int>(std::min(4096.0, std::ceil(length / 2)));
+        for (int k = 1; k <= steps; ++k) {
+          const double f = static_cast<double>(k) / steps;
+          covered += inside(px + (qx - px) * f, py + (qy - py) * f);
+        }
+      }
+      have = true, px = qx, py = qy;
+    }
+  }
+  return covered;
+}
+
 }  // namespace
 
 std::string RenderSvg(const Chart& chart) {
   const size_t panels = std::max<size_t>(1, chart.panels.size());
-  const double W = chart.width, left = 84, right = 24, top = chart.title.empty() ? 16 : 48, bottom = 58;
+  const double W = chart.width, left = 84, top = chart.title.empty() ? 16 : 48, bottom = 58;
+  double right = 24;
   const double band = 22, gap = 14;
   const double ph = chart.panelHeight > 0 ? chart.panelHeight : panels == 1 ? 420 : 200;
   const double H = top + static_cast<double>(panels) * (band + ph) + static_cast<double>(panels - 1) * gap + bottom;
-  const double plotWidth = W - left - right;
+  double plotWidth = W - left - right;
 
   double xLo = std::numeric_limits<double>::infinity(), xHi = -xLo;
   for (const Panel& p : chart.panels)
@@ -106,6 +149,47 @@ std::string RenderSvg(const Chart& chart) {
         if (std::isfinite(x) && (!chart.x.logarithmic || x > 0)) xLo = std::min(xLo, x), xHi = std::max(xHi, x);
   const Range xr = AxisRange(chart.x, xLo, xHi, false);
   auto X = [&](double x) { return left + plotWidth * Fraction(chart.x, xr, x); };
+  auto PanelTop = [&](size_t p) { return top + static_cast<double>(p) * (band + ph + gap) + band; };
+  std::vector<Range> yRanges;
+  for (size_t p = 0; p < panels; ++p) {
+    double yLo = std::numeric_limits<double>::infinity(), yHi = -yLo;
+    if (p < chart.panels.size())
+      for (const Series& s : chart.panels[p].series)
+        for (size_t i = 0; i < s.y.size(); ++i)
+          if (std::isfinite(s.y[i]) && (!chart.y.logarithmic || s.y[i] > 0) && s.x[i] >= xr.lo && s.x[i] <= xr.hi)
+            yLo = std::min(yLo, s.y[i]), yHi = std::max(yHi, s.y[i]);
+    yRanges.push_back(AxisRange(chart.y, yLo, yHi, true));
+  }
+  // The corners a legend may take, top right first, with the lines each
+  // would hide.
+  struct Place {
+    double x, y;
+    size_t covered;
+  };
+  auto LegendPlace = [&](size_t p) {
+    const Panel& panel = chart.panels[p];
+    size_t rows = 0;
+    for (const Series& s : panel.series) rows += !s.label.empty();
+    const double w = LegendWidth(panel), h = 17 * static_cast<double>(rows) + 6;
+    const double y0 = PanelTop(p), y1 = y0 + ph;
+    auto Y = [&](double y) { return y1 - ph * Fraction(chart.y, yRanges[p], y); };
+    Place best{0, 0, SIZE_MAX};
+    for (const auto& c : {std::pair{W - right - w - 6, y0 + 6}, std::pair{left + 6, y0 + 6},
+                          std::pair{W - right - w - 6, y1 - 6 - h}, std::pair{left + 6, y1 - 6 - h}}) {
+      const size_t covered = CoveredPoints(panel, X, Y, c.first - 4, c.second - 4, w + 8, h + 8);
+      if (covered < best.covered) best = {c.first, c.second, covered};
+    }
+    return best;
+  };
+  // Where every corner of some panel hides a line, all legends go beside the
+  // plots, which narrow to make room.
+  bool legendsOutside = false;
+  double widest = 0;
+  for (size_t p = 0; p < chart.panels.size(); ++p) {
+    widest = std::max(widest, LegendWidth(chart.panels[p]));
+    if (LegendWidth(chart.panels[p]) > 0 && LegendPlace(p).covered > 0) legendsOutside = true;
+  }
+  if (legendsOutside) right += widest + 10, plotWidth = W - left - right;
 
   std::ostringstream svg;
   svg << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << W << "\" height=\"" << H << "\" viewBox=\"0 0 " << W
@@ -118,13 +202,8 @@ std::string RenderSvg(const Chart& chart) {
   for (size_t p = 0; p < panels; ++p) {
     static const Panel kEmpty;
     const Panel& panel = p < chart.panels.size() ? chart.panels[p] : kEmpty;
-    const double y0 = top + static_cast<double>(p) * (band + ph + gap) + band, y1 = y0 + ph;
-    double yLo = std::numeric_limits<double>::infinity(), yHi = -yLo;
-    for (const Series& s : panel.series)
-      for (size_t i = 0; i < s.y.size(); ++i)
-        if (std::isfinite(s.y[i]) && (!chart.y.logarithmic || s.y[i] > 0) && s.x[i] >= xr.lo && s.x[i] <= xr.hi)
-          yLo = std::min(yLo, s.y[i]), yHi = std::max(yHi, s.y[i]);
-    const Range yr = AxisRange(chart.y, yLo, yHi, true);
+    const double y0 = PanelTop(p), y1 = y0 + ph;
+    const Range yr = yRanges[p];
     auto Y = [&](double y) { return y1 - ph * Fraction(chart.y, yr, y); };
 
     if (!panel.title.empty())
@@ -191,17 +270,21 @@ std::string RenderSvg(const Chart& chart) {
     }
     svg << "</g>\n<rect x=\"" << left << "\" y=\"" << y0 << "\" width=\"" << plotWidth << "\" height=\"" << ph
         << "\" fill=\"none\" stroke=\"#333\"/>\n";
-    // The legend: one row per labelled series, at the panel's top right.
+    // The legend: one row per labelled series, in the corner of the plot
+    // where it covers no line (top right first), or else beside the plot.
     std::vector<const Series*> labelled;
     for (const Series& s : panel.series)
       if (!s.label.empty()) labelled.push_back(&s);
     if (!labelled.empty()) {
-      double longest = 0;
-      for (const Series* s : labelled) longest = std::max(longest, TextWidth(s->label));
-      const double boxWidth = 46 + longest, rowHeight = 17;
-      const double bx = W - right - boxWidth - 6, by = y0 + 6;
+      const double boxWidth = LegendWidth(panel), rowHeight = 17;
+      const double boxHeight = rowHeight * static_cast<double>(labelled.size()) + 6;
+      double bx = left + plotWidth + 10, by = y0;
+      if (!legendsOutside) {
+        const Place place = LegendPlace(p);
+        bx = place.x, by = place.y;
+      }
       svg << "<g><rect x=\"" << Number(bx) << "\" y=\"" << by << "\" width=\"" << Number(boxWidth) << "\" height=\""
-          << rowHeight * static_cast<double>(labelled.size()) + 6 << "\" fill=\"white\" fill-opacity=\"0.85\" stroke=\"#bbb\"/>\n";
+          << boxHeight << "\" fill=\"white\" fill-opacity=\"0.85\" stroke=\"#bbb\"/>\n";
       for (size_t k = 0; k < labelled.size(); ++k) {
         const double ry = by + 3 + rowHeight * (static_cast<double>(k) + 0.5);
         svg << "<line x1=\"" << Number(bx + 6) << "\" y1=\"" << ry << "\" x2=\"" << Number(bx + 32) << "\" y2=\"" << ry
