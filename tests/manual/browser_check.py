@@ -10,7 +10,7 @@ Chromium is driven through the DevTools protocol over a pipe
 (--remote-debugging-pipe: commands on its fd 3, replies on its fd 4, each
 message JSON ending in a NUL byte), so nothing but Python and Chromium is
 needed. The screenshot of the first screen is kept at SCREENSHOT.png, and one
-of the whole page, at 40 %, next to it as SCREENSHOT-full.png.
+of the whole page, at 75 % in parts of 2400 px, next to it as SCREENSHOT-page-N.png.
 """
 import base64
 import json
@@ -26,6 +26,7 @@ import time
 import zlib
 
 WIDTH, HEIGHT = 1280, 900
+PAGE_HEIGHT = 2400
 
 
 class Browser:
@@ -216,9 +217,12 @@ def main():
                     break
                 time.sleep(0.2)
             shot = base64.b64decode(browser.call("Page.captureScreenshot", {"format": "png"}, session)["data"])
-            full = base64.b64decode(browser.call("Page.captureScreenshot", {
+            # The whole page in parts of PAGE_HEIGHT px at 75 %, so that its
+            # text stays readable (about 10 px high).
+            pages = [base64.b64decode(browser.call("Page.captureScreenshot", {
                 "format": "png", "captureBeyondViewport": True,
-                "clip": {"x": 0, "y": 0, "width": WIDTH, "height": state["height"], "scale": 0.4}}, session)["data"])
+                "clip": {"x": 0, "y": top, "width": WIDTH, "height": min(PAGE_HEIGHT, state["height"] - top),
+                         "scale": 0.75}}, session)["data"]) for top in range(0, state["height"], PAGE_HEIGHT)]
             requested = {e["params"]["requestId"]: e["params"]["request"]["url"]
                          for e in browser.events if e.get("method") == "Network.requestWillBeSent"}
             for e in browser.events:
@@ -241,15 +245,22 @@ def main():
         failures.append("the page has no pictures or no sounds")
     screenshot.parent.mkdir(parents=True, exist_ok=True)
     screenshot.write_bytes(shot)
-    full_path = screenshot.with_name(screenshot.stem + "-full.png")
-    full_path.write_bytes(full)
-    for name, png in ((screenshot, shot), (full_path, full)):
+    for old in screenshot.parent.glob(screenshot.stem + "-page-*.png"):
+        old.unlink()
+    shots = [(screenshot, shot)]
+    for number, png in enumerate(pages, 1):
+        path = screenshot.with_name(f"{screenshot.stem}-page-{number}.png")
+        path.write_bytes(png)
+        shots.append((path, png))
+    for name, png in shots:
         reason = blank_reason(png)
-        if reason:
+        # The last part may be a short strip of the page's end.
+        if reason and not (name != screenshot and png is pages[-1] and len(pages) > 1):
             failures.append(f"{name} looks blank: {reason}")
 
     print(f"{page}: {state['images']} pictures, {len(state['sounds'])} sounds, "
-          f"{state['text']} characters, {state['scrollWidth']} x {state['height']} px; screenshots {screenshot}, {full_path}")
+          f"{state['text']} characters, {state['scrollWidth']} x {state['height']} px; screenshots {screenshot} "
+          f"and the whole page in {len(pages)} parts, {screenshot.stem}-page-N.png")
     for f in failures:
         print("FAIL", f)
     return 1 if failures else 0
