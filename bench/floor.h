@@ -9,6 +9,8 @@
 // same input and writing the output, with nothing else.
 #pragma once
 
+#include "framework/platform.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -67,7 +69,7 @@ inline thread_local Stream* gStream = nullptr;
 // own copy, rather than the C runtime's memcpy (under wine, msvcrt's is
 // several times slower than Windows' and would be charged to the plug-in).
 inline void CopySamples(float* to, const float* from, int32_t n) {
-#if defined(__x86_64__)
+#if VELMOR_X86
   size_t bytes = static_cast<size_t>(n) * sizeof(float);
   __asm__ volatile("rep movsb" : "+D"(to), "+S"(from), "+c"(bytes) : : "memory");
 #else

@@ -97,26 +97,6 @@ class ItemValues {
   const double* values_;
 };
 
-// A sample that is NaN or infinite: all exponent bits set.
-inline bool NotFinite(float x) {
-  uint32_t bits;
-  std::memcpy(&bits, &x, sizeof bits);
-  return (bits & 0x7F800000u) == 0x7F800000u;
-}
-
-// Whether any of n samples of either channel is NaN or infinite; a loop the
-// compiler runs several lanes at once, for a run that is still in cache.
-inline bool AnyNotFinite(const float* ch0, const float* ch1, int n) {
-  uint32_t found = 0;
-  for (int i = 0; i < n; ++i) {
-    uint32_t a, b;
-    std::memcpy(&a, &ch0[i], sizeof a);
-    std::memcpy(&b, &ch1[i], sizeof b);
-    found |= static_cast<uint32_t>((a & 0x7F800000u) == 0x7F800000u) | static_cast<uint32_t>((b & 0x7F800000u) == 0x7F800000u);
-  }
-  return found != 0;
-}
-
 // What the binding knows about the block before the effect's work starts.
 struct BlockInfo {
   int32_t sampleCount;

@@ -4,15 +4,17 @@
 // handler, made by MakeEffectHandler from the effect and its item table.
 #pragma once
 
+#include "framework/platform.h"
+
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <memory>
 #include <new>
 
-#include "framework/dsp/cpu.h"
 #include "framework/effect.h"
 #include "framework/float_environment.h"
+#include "framework/non_finite.h"
 
 namespace velmor {
 
@@ -57,69 +59,6 @@ inline OutputCheck RunKernel(Kernel& kernel, float* ch0, float* ch1, int32_t cou
   }
 }
 
-// True when any value of either channel is NaN or infinite (all exponent
-// bits set), looked at kBytes at a time.
-template <int kBytes>
-struct WordVector;
-template <>
-struct WordVector<16> {
-  typedef uint32_t Type __attribute__((vector_size(16)));
-};
-template <>
-struct WordVector<32> {
-  typedef uint32_t Type __attribute__((vector_size(32)));
-};
-template <>
-struct WordVector<64> {
-  typedef uint32_t Type __attribute__((vector_size(64)));
-};
-
-template <int kBytes>
-[[gnu::always_inline]] inline bool AnyNonFinite(const float* ch0, const float* ch1, int32_t count) {
-  using Words = typename WordVector<kBytes>::Type;
-  constexpr int kLanes = kBytes / 4;
-  constexpr uint32_t kExponent = 0x7F800000u;
-  Words found{};
-  uint32_t tail = 0;
-  for (const float* samples : {ch0, ch1}) {
-    int32_t i = 0;
-    for (; i + kLanes <= count; i += kLanes) {
-      Words bits;
-      std::memcpy(&bits, samples + i, sizeof bits);
-      found |= (bits & kExponent) == kExponent;
-    }
-    for (; i < count; ++i) {
-      uint32_t bits;
-      std::memcpy(&bits, &samples[i], sizeof bits);
-      tail |= static_cast<uint32_t>((bits & kExponent) == kExponent);
-    }
-  }
-  for (int lane = 0; lane < kLanes; ++lane) tail |= found[lane];
-  return tail != 0;
-}
-
-inline bool AnyNonFiniteSse2(const float* ch0, const float* ch1, int32_t count) {
-  return AnyNonFinite<16>(ch0, ch1, count);
-}
-#if defined(__x86_64__)
-__attribute__((target("avx2"))) inline bool AnyNonFiniteAvx2(const float* ch0, const float* ch1, int32_t count) {
-  return AnyNonFinite<32>(ch0, ch1, count);
-}
-__attribute__((target("avx512f"))) inline bool AnyNonFiniteAvx512(const float* ch0, const float* ch1,
-                                                                  int32_t count) {
-  return AnyNonFinite<64>(ch0, ch1, count);
-}
-#endif
-
-// The widest version this processor has.
-inline bool HasNonFinite(const float* ch0, const float* ch1, int32_t count) {
-#if defined(__x86_64__)
-  if (gVectorLevel == VectorLevel::kAvx512) return AnyNonFiniteAvx512(ch0, ch1, count);
-  if (gVectorLevel == VectorLevel::kAvx2) return AnyNonFiniteAvx2(ch0, ch1, count);
-#endif
-  return AnyNonFiniteSse2(ch0, ch1, count);
-}
-
 template <Effect E>
 struct Functions {
   using State = typename E::State;
@@ -143,7 +82,7 @@ struct Functions {
     // A block whose output is not finite would poison every later block
     // through the histories and lines: the object starts clean instead.
     if (check == OutputCheck::kUnknown)
-      check = HasNonFinite(ch0, ch1, block.sampleCount) ? OutputCheck::kNotFinite : OutputCheck::kFinite;
+      check = AnyNotFinite(ch0, ch1, block.sampleCount) ? OutputCheck::kNotFinite : OutputCheck::kFinite;
     if (check == OutputCheck::kNotFinite) E::ClearObject(state);
   }
 };

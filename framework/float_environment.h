@@ -6,7 +6,9 @@
 // arithmetic never sees a change.
 #pragma once
 
-#if defined(__SSE__) || defined(_M_X64)
+#include "framework/platform.h"
+
+#if VELMOR_X86
 #include <xmmintrin.h>
 #define VELMOR_HAS_MXCSR 1
 #endif

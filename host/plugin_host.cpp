@@ -1,3 +1,4 @@
+#include "framework/platform.h"
 #include "host/plugin_host.h"
 
 #include "host/allocation_counter.h"
@@ -13,7 +14,7 @@
 #else
 #include <dlfcn.h>
 #endif
-#if defined(__SSE__) || defined(_M_X64)
+#if VELMOR_X86
 #include <xmmintrin.h>
 #endif
 
@@ -82,7 +83,7 @@ int32_t SaturatedInt32(double value) {
 }
 
 uint32_t ControlWord() {
-#if defined(__SSE__) || defined(_M_X64)
+#if VELMOR_X86
   return _mm_getcsr();
 #else
   return 0;

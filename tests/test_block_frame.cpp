@@ -1,5 +1,6 @@
 // The audio callback's frame, for every plug-in: call order, bad input,
 // per-object state, reloads and the exception boundary.
+#include "framework/platform.h"
 #include <cmath>
 #include <random>
 #include <thread>
@@ -13,7 +14,7 @@
 #include "host/child_process.h"
 #include "plugin_test.h"
 
-#if defined(__SSE__)
+#if VELMOR_X86
 #include <xmmintrin.h>
 #endif
 
@@ -157,7 +158,7 @@ TEST_P(BlockFrame, UnloadAndLoadAgainStartsFresh) {
 // and the host's own code (its sample callbacks) runs with the caller's word:
 // flush-to-zero covers only the effect's work.
 TEST_P(BlockFrame, CallerFloatingPointStateIsRestored) {
-#if defined(__SSE__)
+#if VELMOR_X86
   // Only the control bits matter: the status flags are set by any float work.
   constexpr unsigned kControl = ~0x3Fu;
   const Stereo input = Noise(512, 9);

@@ -3,6 +3,7 @@
 // random objects, frames, block sizes, rates, settings (in and out of range)
 // and signals, bit for bit. The fuzz targets drive the same comparison with
 // inputs of their own choosing.
+#include "framework/platform.h"
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -109,7 +110,7 @@ namespace {
 // Every vector version of every kernel against the reference: a fresh copy of
 // the library is loaded with VELMOR_VECTOR_LEVEL lowered to each level.
 TEST(FastPaths, EveryVectorLevelMatchesTheReference) {
-#if defined(__x86_64__) && !defined(_WIN32)
+#if VELMOR_X86 && !defined(_WIN32)
   for (const char* level : {"sse2", "avx", "avx2"}) {
     setenv("VELMOR_VECTOR_LEVEL", level, 1);
     for (const char* name : kPluginNames) {

@@ -40,8 +40,8 @@ TEST(WaveformOscillator, SmoothingCoefficients) {
   EXPECT_BITS(fast.smoother.b0, 0.56923383f);
   EXPECT_BITS(fast.smoother.b1, 1.1384677f);
   EXPECT_BITS(fast.smoother.b2, 0.56923383f);
-  EXPECT_BITS(2000.0f * kOscillatorTwoPi, 12566.371f);
-  EXPECT_BITS(12000.0f * kOscillatorTwoPi, 75398.227f);
+  EXPECT_BITS(2000.0f * kTwoPi, 12566.371f);
+  EXPECT_BITS(12000.0f * kTwoPi, 75398.227f);
 }
 
 TEST(WaveformOscillator, FirstValuesOfEveryShape) {

@@ -3,6 +3,8 @@
 // buffers of a block.
 #pragma once
 
+#include "framework/platform.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -81,7 +83,7 @@ class BlockBuffers {
 // runtime's memset, whose speed is the runtime's (under wine, msvcrt's
 // memset took about a nanosecond a sample).
 inline void ZeroSamples(float* samples, size_t n) {
-#if defined(__x86_64__)
+#if VELMOR_X86
   size_t bytes = n * sizeof(float);
   __asm__ volatile("rep stosb" : "+D"(samples), "+c"(bytes) : "a"(0) : "memory");
 #else

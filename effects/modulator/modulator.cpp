@@ -27,8 +27,8 @@ constexpr int32_t kTapLead = 500;  // write index ahead of the read index
 constexpr float kLargestOffset = 1.0e6f;
 
 struct RingModState {
-  float pi = kOscillatorPi;
-  float twoPi = kOscillatorTwoPi;
+  float pi = kPi;
+  float twoPi = kTwoPi;
   int32_t shape = 0;
   float depth = 0.0f;
   float frequency = 0.0f;  // Hz
@@ -46,8 +46,8 @@ struct ModDelayLine {
 };
 
 struct FmModState {
-  float pi = kOscillatorPi;
-  float twoPi = kOscillatorTwoPi;
+  float pi = kPi;
+  float twoPi = kTwoPi;
   float maxExcursion = 1000.0f;  // slots at full depth and full waveform
   ModDelayLine left, right;
   int32_t shape = 0;

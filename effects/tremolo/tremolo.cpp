@@ -71,7 +71,7 @@ struct TremoloEffect {
     s.shape = p.shape;
     s.depth = p.depth;
     s.rate = p.rate;
-    s.phaseStep = p.rate * kOscillatorTwoPi / kPhaseRate;
+    s.phaseStep = p.rate * kTwoPi / kPhaseRate;
     UpdateSmoothing(s, kSmoothingCutoff, block.sampleRate);
     return MakeShapeKernel<Kernel>(s.shape, s);
   }

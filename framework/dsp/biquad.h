@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "framework/dsp/constants.h"
 #include "framework/dsp/exact_math.h"
 
 namespace velmor {
@@ -108,7 +109,6 @@ inline void CopyCoefficients(const BiquadSection& from, BiquadSection& to) {
 
 namespace biquad_detail {
 
-inline constexpr float kTwoPi = 6.2831855f;                    // bits 0x40C90FDB
 inline constexpr double kHalfLn2 = 0.34657359027997264;        // ln(2) * 0.5
 inline constexpr float kLowestFrequency = 1.0f;                // Hz
 inline constexpr float kHighestFrequencyRatio = 0.49f;         // of the sample rate

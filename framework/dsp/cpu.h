@@ -8,6 +8,8 @@
 // version on one machine with it, and a user can rule the wider ones out.
 #pragma once
 
+#include "framework/platform.h"
+
 #include <cstdlib>
 #include <cstring>
 
@@ -17,7 +19,7 @@ enum class VectorLevel { kSse2, kAvx, kAvx2, kAvx512 };
 
 inline VectorLevel DetectVectorLevel() {
   VectorLevel level = VectorLevel::kSse2;
-#if defined(__x86_64__)
+#if VELMOR_X86
   __builtin_cpu_init();
   const bool avx512 = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl");
   const bool avx2 = __builtin_cpu_supports("avx2"), avx = __builtin_cpu_supports("avx");

@@ -12,12 +12,15 @@
 // library is loaded; all give the same values, the correctly rounded ones.
 #pragma once
 
+#include "framework/platform.h"
+
 #include <cstdint>
 
+#include "framework/dsp/constants.h"
 #include "framework/dsp/cpu.h"
 #include "framework/dsp/exact_math.h"
 
-#if defined(__x86_64__)
+#if VELMOR_X86
 #define VELMOR_PHASE_SINE_X86 1
 #endif
 
@@ -41,10 +44,9 @@ inline constexpr double kC3 = -0x1.555555554713fp-3, kC5 = 0x1.1111110a55913p-7,
 // The reduction and the rounding of the evaluation add a few units of 2^-53;
 // 2^-42 of the result bounds the error with room to spare.
 inline constexpr double kRelativeError = 0x1p-42;
-// The vectors' phases: 0 <= P < 2pi (the float below 2pi is the largest
+// The vectors' phases: 0 <= P < kTwoPi (the float below it is the largest
 // phase the oscillator makes), the range that the sweep of every float
 // phase proves; any other phase takes the slow way.
-inline constexpr float kPhaseLimit = 6.2831855f;
 inline constexpr int kRun = 64;             // phases of one pipelined run at most
 
 #if VELMOR_PHASE_SINE_X86
@@ -110,7 +112,7 @@ template <int kLanes>
   __builtin_memcpy(out, &low, sizeof low);
   // 0 <= P < 2pi: the bits of such a float, unsigned, are those below the
   // limit's (negative phases have the sign bit, NaNs lie above).
-  const Bits limit = Bits{} + __builtin_bit_cast(uint32_t, kPhaseLimit);
+  const Bits limit = Bits{} + __builtin_bit_cast(uint32_t, kTwoPi);
   good = (low == __builtin_convertvector(s + e, Floats)) & (reinterpret_cast<const Bits&>(f) < limit);
 }
 

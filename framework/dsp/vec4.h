@@ -4,7 +4,9 @@
 // quotients rounded to single precision, nothing contracted, nothing reordered.
 #pragma once
 
-#if defined(__SSE2__) || defined(_M_X64)
+#include "framework/platform.h"
+
+#if VELMOR_X86
 #include <emmintrin.h>
 #define VELMOR_VEC4_SSE2 1
 #else

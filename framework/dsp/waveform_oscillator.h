@@ -12,8 +12,10 @@
 #include <variant>
 
 #include "framework/dsp/biquad.h"
+#include "framework/dsp/constants.h"
 #include "framework/dsp/phase_sine.h"
 #include "framework/effect.h"
+#include "framework/non_finite.h"
 
 namespace velmor {
 
@@ -29,8 +31,6 @@ inline constexpr OptionEntry kWaveShapeOptions[] = {
     {u"のこぎり波(Down)", "Saw down"},
 };
 
-inline constexpr float kOscillatorPi = 3.1415927f;     // bits 0x40490FDB
-inline constexpr float kOscillatorTwoPi = 6.2831855f;  // bits 0x40C90FDB
 inline constexpr float kSmoothingQ = 0.7f;
 
 // The generator's four fields (and the memo of the smoother's design).
@@ -46,8 +46,8 @@ struct WaveformOscillator {
 
 // The triangle: t = ((P + P) - pi) / pi while pi > P, 2 - t after.
 inline float TriangleValue(float P) {
-  const float t = ((P + P) - kOscillatorPi) / kOscillatorPi;
-  return kOscillatorPi > P ? t : 2.0f - t;
+  const float t = ((P + P) - kPi) / kPi;
+  return kPi > P ? t : 2.0f - t;
 }
 
 // The waveform value v of a shape at phase P; any unlisted shape gives 0.
@@ -55,9 +55,9 @@ inline float WaveformValue(int32_t shape, float P) {
   switch (shape) {
     case 0: return PhaseSine(P);
     case 1: return TriangleValue(P);
-    case 2: return P > kOscillatorPi ? 1.0f : -1.0f;
-    case 3: return (P - kOscillatorPi) / kOscillatorPi;
-    case 4: return -((P - kOscillatorPi) / kOscillatorPi);
+    case 2: return P > kPi ? 1.0f : -1.0f;
+    case 3: return (P - kPi) / kPi;
+    case 4: return -((P - kPi) / kPi);
     default: return 0.0f;
   }
 }
@@ -65,7 +65,7 @@ inline float WaveformValue(int32_t shape, float P) {
 // The phase after one step: one subtraction of 2pi at the wrap, not a remainder.
 inline float AdvancePhase(float phase, float phaseStep) {
   float P = phaseStep + phase;
-  if (P >= kOscillatorTwoPi) P = P - kOscillatorTwoPi;
+  if (P >= kTwoPi) P = P - kTwoPi;
   return P;
 }
 
@@ -73,11 +73,11 @@ inline float AdvancePhase(float phase, float phaseStep) {
 // not a number) is brought back into that range; a phase inside it, which is
 // every phase that normal settings produce, is returned unchanged.
 inline float NormalisePhase(float phase) {
-  if (phase >= 0.0f && phase < kOscillatorTwoPi) return phase;
+  if (phase >= 0.0f && phase < kTwoPi) return phase;
   if (!std::isfinite(phase)) return 0.0f;
-  float wrapped = std::fmod(phase, kOscillatorTwoPi);
-  if (wrapped < 0.0f) wrapped = wrapped + kOscillatorTwoPi;
-  return wrapped >= 0.0f && wrapped < kOscillatorTwoPi ? wrapped : 0.0f;
+  float wrapped = std::fmod(phase, kTwoPi);
+  if (wrapped < 0.0f) wrapped = wrapped + kTwoPi;
+  return wrapped >= 0.0f && wrapped < kTwoPi ? wrapped : 0.0f;
 }
 
 // The smoothing update: the low-pass design at the block's rate; the history
