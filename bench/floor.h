@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "framework/dsp/biquad.h"
-#include "framework/host_abi.h"
+#include "bindings/aviutl2/host_abi.h"
 #include "host/plugin_host.h"
 
 namespace velmor::bench {

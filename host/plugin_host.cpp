@@ -176,39 +176,6 @@ bool Describe(const FilterPluginTable* table, Description* out, std::string* err
 
 }  // namespace
 
-std::optional<std::string> DecodeUtf16(const char16_t* text, size_t maxUnits) {
-  std::string out;
-  for (size_t i = 0;; ++i) {
-    if (i >= maxUnits) return std::nullopt;
-    uint32_t c = text[i];
-    if (c == 0) break;
-    if (c >= 0xD800 && c < 0xDC00) {
-      const uint32_t low = text[i + 1];
-      if (low < 0xDC00 || low >= 0xE000) return std::nullopt;
-      c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
-      ++i;
-    } else if (c >= 0xDC00 && c < 0xE000) {
-      return std::nullopt;
-    }
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
-
 std::unique_ptr<Plugin> Plugin::Load(const std::string& path, std::string* error,
                                      const std::function<void(const char*)>& step) {
   std::string ignored;

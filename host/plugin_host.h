@@ -10,12 +10,11 @@
 #include <string_view>
 #include <vector>
 
-#include "framework/host_abi.h"
+#include "bindings/aviutl2/host_abi.h"
+#include "framework/utf16.h"
 
 namespace velmor::host {
 
-// UTF-16 to UTF-8; nullopt when the text holds an unpaired surrogate.
-std::optional<std::string> DecodeUtf16(const char16_t* text, size_t maxUnits = 4096);
 
 struct OptionInfo {
   std::string name;

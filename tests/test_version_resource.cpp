@@ -32,7 +32,7 @@ class VersionInfo {
     UINT length = 0;
     if (!VerQueryValueW(data_.data(), std::wstring(query.begin(), query.end()).c_str(), &value, &length) || !value)
       return "";
-    return host::DecodeUtf16(static_cast<const char16_t*>(value)).value_or("");
+    return DecodeUtf16(static_cast<const char16_t*>(value)).value_or("");
   }
   VS_FIXEDFILEINFO Fixed() const {
     void* value = nullptr;
@@ -46,7 +46,7 @@ class VersionInfo {
   std::vector<char> data_;
 };
 
-std::string Utf8(const char16_t* text) { return host::DecodeUtf16(text).value_or("?"); }
+std::string Utf8(const char16_t* text) { return DecodeUtf16(text).value_or("?"); }
 
 TEST(VersionResource, EveryDllCarriesItsFileDetails) {
   std::ifstream license(VELMOR_SOURCE_DIR "/LICENSE");

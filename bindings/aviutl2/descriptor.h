@@ -2,7 +2,7 @@
 // pieces every AviUtl2 plug-in shares.
 #pragma once
 
-#include "framework/host_abi.h"
+#include "bindings/aviutl2/host_abi.h"
 
 namespace velmor::aviutl2 {
 

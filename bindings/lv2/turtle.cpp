@@ -12,13 +12,13 @@
 #include "bindings/lv2/ports.h"
 #include "effect_handlers.h"
 #include "framework/version.h"
-#include "host/plugin_host.h"
+#include "framework/utf16.h"
 
 namespace velmor::lv2 {
 namespace {
 
 // The item tables' UTF-16 as UTF-8.
-std::string Utf8(const char16_t* text) { return host::DecodeUtf16(text).value_or("?"); }
+std::string Utf8(const char16_t* text) { return DecodeUtf16(text).value_or("?"); }
 
 // A Turtle string literal.
 std::string Quoted(const std::string& text) {

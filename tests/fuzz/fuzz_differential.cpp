@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "bindings/aviutl2/objects.h"
-#include "framework/host_abi.h"
+#include "bindings/aviutl2/host_abi.h"
 #include "tests/fuzz/fuzz_input.h"
 #include "reference/reference.h"
 

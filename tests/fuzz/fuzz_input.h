@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "framework/host_abi.h"
+#include "bindings/aviutl2/host_abi.h"
 
 namespace velmor::fuzz {
 

@@ -9,7 +9,7 @@
 #include <cstdlib>
 
 #include "bindings/aviutl2/objects.h"
-#include "framework/host_abi.h"
+#include "bindings/aviutl2/host_abi.h"
 #include "tests/fuzz/fuzz_input.h"
 
 extern "C" velmor::FilterPluginTable* GetFilterPluginTable();
