@@ -4,8 +4,7 @@
 
 #include "framework/dsp/biquad.h"
 #include "framework/dsp/biquad_lanes.h"
-#include "framework/dsp/biquad_lanes8.h"
-#include "framework/dsp/cpu.h"
+#include "framework/dsp/wavefront.h"
 #include "framework/effect_handler.h"
 #include "framework/version.h"
 
@@ -65,28 +64,11 @@ struct DistortionEffect {
 
   // The three stages of both channels as a wavefront, three samples apart:
   // at step t the pre-filter (lane 0) works on sample t, the character band
-  // (lane 1) on sample t - 3 and the tone filter (lane 2) on sample t - 6,
-  // whose input is the clipped, driven character output. Each stage's input
-  // is what its upstream stage made three steps earlier (kept in `made`), so
-  // no step waits for the one before, not even through the drive and the
-  // clipper. Each stage takes its samples in order: the outputs are those of
-  // the stage-by-stage chain bit for bit, and the clipper needs no branch.
-  // Lane 3 is idle.
+  // (lane 1) on sample t - 3 and the tone filter (lane 2) on sample t - 6.
+  // Each stage's input is what its upstream stage made three steps earlier,
+  // so no step waits for the one before, not even through the drive and the
+  // clipper, and the clipper needs no branch. Lane 3 is idle.
   static constexpr int32_t kSkew = 3, kLag = 2 * kSkew;
-
-  // The outputs of the last kSkew steps, the newest first, whichever lanes
-  // were busy: a busy stage's input is its upstream stage's output kSkew
-  // steps ago, when that stage was busy too.
-  struct Made {
-    Vec4 newest = Zero(), middle = Zero(), oldest = Zero();
-    void Push(Vec4 y) { oldest = middle, middle = newest, newest = y; }
-  };
-#if defined(__x86_64__)
-  struct Made8 {
-    __m256 newest, middle, oldest;
-    VELMOR_AVX void Push(__m256 y) { oldest = middle, middle = newest, newest = y; }
-  };
-#endif
 
   struct Kernel {
     BiquadSection* sections[2][4];
@@ -97,81 +79,37 @@ struct DistortionEffect {
         : sections{{left[0], left[1], left[2], nullptr}, {right[0], right[1], right[2], nullptr}}, drive(d),
           level(v) {}
 
-    // One channel's step, on its chain held in locals.
-    template <bool kAllBusy>
-    [[gnu::always_inline]] void Step(BiquadLanes& chain, Made& made, Vec4 driveLanes, float* channel,
-                                     int32_t t, int32_t n) const {
-      const float x = t < n ? channel[t] : 0.0f;
-      const Vec4 in = Chain3(x, made.oldest, ClipUnit(made.oldest * driveLanes));
-      if constexpr (kAllBusy)
-        chain.Process(in);
-      else
-        chain.Process(in, WavefrontLanes(t, n, 0, kSkew));
-      made.Push(chain.latest);
-      if (t >= kLag) channel[t - kLag] = (Lane<2>(chain.y1) * level) * kOutputScale;
-    }
-
     void Run(float* ch0, float* ch1, int32_t n) {
-      if (n <= 0) return;
-#if defined(__x86_64__)
-      if (gVectorLevel != VectorLevel::kSse2) return RunAvx(ch0, ch1, n);
-#endif
+      if (n > 0) RunWithWidestLanes(*this, ch0, ch1, n);
+    }
+
+    template <class V>
+    VELMOR_LANES void RunLanes(float* ch0, float* ch1, int32_t n) {
       // Locals, which no store to the channels can reach.
-      BiquadLanes left(sections[0]), right(sections[1]);
-      Made leftMade, rightMade;
-      const Vec4 driveLanes = Splat(drive);
-      int32_t t = 0;
-      for (; t < std::min(kLag + 1, n); ++t) {
-        Step<false>(left, leftMade, driveLanes, ch0, t, n);
-        Step<false>(right, rightMade, driveLanes, ch1, t, n);
-      }
-      for (; t < n; ++t) {
-        Step<true>(left, leftMade, driveLanes, ch0, t, n);
-        Step<true>(right, rightMade, driveLanes, ch1, t, n);
-      }
-      for (; t < n + kLag; ++t) {
-        Step<false>(left, leftMade, driveLanes, ch0, t, n);
-        Step<false>(right, rightMade, driveLanes, ch1, t, n);
-      }
-      left.Store(sections[0]);
-      right.Store(sections[1]);
+      BiquadLanes<V> stages(sections);
+      // The stages' outputs of the last three steps, whichever lanes were
+      // busy: a busy stage's input is its upstream stage's output three
+      // steps ago, when that stage was busy too.
+      V newest = Lanes<V>::Zero(), middle = Lanes<V>::Zero(), oldest = Lanes<V>::Zero();
+      const V drives = Lanes<V>::Splat(drive);
+      RunWavefront<kLag>(n, [&]<bool kAllBusy>(int32_t t) VELMOR_LANES_LAMBDA {
+        const float x0 = t < n ? ch0[t] : 0.0f, x1 = t < n ? ch1[t] : 0.0f;
+        // [x, pre-filter output, clipped drive of the character output].
+        const V clipped = ClipUnit(oldest * drives);
+        const V in = Chain3(x0, x1, oldest, clipped);
+        if constexpr (kAllBusy)
+          stages.Process(in);
+        else
+          stages.Process(in, Lanes<V>::MaskOf(WavefrontBusy(t, n, 0, kSkew)));
+        oldest = middle, middle = newest, newest = stages.latest;
+        if (t >= kLag) {
+          const LanePair tone = Lanes<V>::template LaneOfEach<2>(stages.y1);
+          ch0[t - kLag] = (tone.ch0 * level) * kOutputScale;
+          ch1[t - kLag] = (tone.ch1 * level) * kOutputScale;
+        }
+      });
+      stages.Store(sections);
     }
-
-#if defined(__x86_64__)
-    // Both channels in one AVX vector, channel 0 in the lower half: per half
-    // [x, made0, clip(made1 * drive), -] into the three stages.
-    template <bool kAllBusy>
-    VELMOR_AVX void StepAvx(BiquadLanes8& chain, Made8& made, __m256 drive8, float* ch0, float* ch1,
-                            int32_t t, int32_t n) const {
-      const float x0 = t < n ? ch0[t] : 0.0f, x1 = t < n ? ch1[t] : 0.0f;
-      const __m256 clipped =
-          _mm256_min_ps(_mm256_set1_ps(1.0f), _mm256_max_ps(_mm256_set1_ps(-1.0f), _mm256_mul_ps(made.oldest, drive8)));
-      const __m256 x = _mm256_set_m128(_mm_set_ss(x1), _mm_set_ss(x0));
-      const __m256 in = _mm256_blend_ps(_mm256_shuffle_ps(made.oldest, clipped, _MM_SHUFFLE(1, 1, 0, 0)), x, 0x11);
-      if constexpr (kAllBusy)
-        chain.Process(in);
-      else
-        chain.Process(in, BothHalves(WavefrontLanes(t, n, 0, kSkew)));
-      made.Push(chain.latest);
-      if (t >= kLag) {
-        ch0[t - kLag] = (LowHalfLane<2>(chain.y1) * level) * kOutputScale;
-        ch1[t - kLag] = (HighHalfLane<2>(chain.y1) * level) * kOutputScale;
-      }
-    }
-
-    __attribute__((target("avx"))) void RunAvx(float* ch0, float* ch1, int32_t n) {
-      BiquadSection* const both[8] = {sections[0][0], sections[0][1], sections[0][2], nullptr,
-                                      sections[1][0], sections[1][1], sections[1][2], nullptr};
-      BiquadLanes8 chain = BiquadLanes8::Load(both);
-      Made8 made{_mm256_setzero_ps(), _mm256_setzero_ps(), _mm256_setzero_ps()};
-      const __m256 drive8 = _mm256_set1_ps(drive);
-      int32_t t = 0;
-      for (; t < std::min(kLag + 1, n); ++t) StepAvx<false>(chain, made, drive8, ch0, ch1, t, n);
-      for (; t < n; ++t) StepAvx<true>(chain, made, drive8, ch0, ch1, t, n);
-      for (; t < n + kLag; ++t) StepAvx<false>(chain, made, drive8, ch0, ch1, t, n);
-      chain.Store(both);
-    }
-#endif
   };
 
   // Both channels of a stage get the same design: made once, copied to the

@@ -5,8 +5,7 @@
 
 #include "framework/dsp/biquad.h"
 #include "framework/dsp/biquad_lanes.h"
-#include "framework/dsp/biquad_lanes8.h"
-#include "framework/dsp/cpu.h"
+#include "framework/dsp/wavefront.h"
 #include "framework/effect_handler.h"
 #include "framework/version.h"
 
@@ -79,110 +78,52 @@ struct EqualizerEffect {
   // input, the previous band's output for that sample, was made two steps
   // earlier (that band's y2, or its y1 once it has run out of samples), so
   // no step waits on the step before, and the eight bands of a step run four
-  // to a vector. Each band still takes its samples in order, so every output
-  // is that of the band-by-band chain bit for bit. Bands 0-3 are `low`, 4-7
-  // `high`.
+  // to a vector. Bands 0-3 are `low`, 4-7 `high`.
   static constexpr int32_t kSkew = 2, kLag = kSkew * (kBands - 1);
 
-  // One channel's bands in two vectors, held in locals for the block.
-  struct ChannelLanes {
-    BiquadLanes low, high;
-
-    template <bool kAllBusy>
-    [[gnu::always_inline]] void Step(float* channel, int32_t t, int32_t n) {
-      const float x = t < n ? channel[t] : 0.0f;
-      if constexpr (kAllBusy) {
-        const Vec4 lowIn = ShiftIn(x, low.y2);
-        const Vec4 highIn = ShiftInLast(low.y2, high.y2);
-        low.Process(lowIn);
-        high.Process(highIn);
-      } else {
-        // A band that took no sample at the last step still holds the
-        // output wanted now in y1.
-        const Vec4 lowMade = Select(WavefrontLanes(t - 1, n, 0, kSkew), low.y2, low.y1);
-        const Vec4 highMade = Select(WavefrontLanes(t - 1, n, 4, kSkew), high.y2, high.y1);
-        low.Process(ShiftIn(x, lowMade), WavefrontLanes(t, n, 0, kSkew));
-        high.Process(ShiftInLast(lowMade, highMade), WavefrontLanes(t, n, 4, kSkew));
-      }
-      if (t >= kLag) channel[t - kLag] = Lane<3>(high.y1);
-    }
-  };
-
   struct Kernel {
-    BiquadSection* lowSections[2][4];
-    BiquadSection* highSections[2][4];
+    BiquadSection* low[2][4];
+    BiquadSection* high[2][4];
 
     Kernel(EqualizerState& l, EqualizerState& r)
-        : lowSections{{&l.bands[0], &l.bands[1], &l.bands[2], &l.bands[3]},
-                      {&r.bands[0], &r.bands[1], &r.bands[2], &r.bands[3]}},
-          highSections{{&l.bands[4], &l.bands[5], &l.bands[6], &l.bands[7]},
-                       {&r.bands[4], &r.bands[5], &r.bands[6], &r.bands[7]}} {}
+        : low{{&l.bands[0], &l.bands[1], &l.bands[2], &l.bands[3]},
+              {&r.bands[0], &r.bands[1], &r.bands[2], &r.bands[3]}},
+          high{{&l.bands[4], &l.bands[5], &l.bands[6], &l.bands[7]},
+               {&r.bands[4], &r.bands[5], &r.bands[6], &r.bands[7]}} {}
 
     void Run(float* ch0, float* ch1, int32_t n) {
-      if (n <= 0) return;
-#if defined(__x86_64__)
-      if (gVectorLevel != VectorLevel::kSse2) return RunAvx(ch0, ch1, n);
-#endif
+      if (n > 0) RunWithWidestLanes(*this, ch0, ch1, n);
+    }
+
+    template <class V>
+    VELMOR_LANES void RunLanes(float* ch0, float* ch1, int32_t n) {
       // Locals, which no store to the channels can reach: they stay in
       // registers through the block.
-      ChannelLanes left{BiquadLanes(lowSections[0]), BiquadLanes(highSections[0])};
-      ChannelLanes right{BiquadLanes(lowSections[1]), BiquadLanes(highSections[1])};
-      int32_t t = 0;
-      for (; t < std::min(kLag + 1, n); ++t) {
-        left.Step<false>(ch0, t, n);
-        right.Step<false>(ch1, t, n);
-      }
-      for (; t < n; ++t) {
-        left.Step<true>(ch0, t, n);
-        right.Step<true>(ch1, t, n);
-      }
-      for (; t < n + kLag; ++t) {
-        left.Step<false>(ch0, t, n);
-        right.Step<false>(ch1, t, n);
-      }
-      left.low.Store(lowSections[0]);
-      left.high.Store(highSections[0]);
-      right.low.Store(lowSections[1]);
-      right.high.Store(highSections[1]);
+      BiquadLanes<V> lows(low), highs(high);
+      RunWavefront<kLag>(n, [&]<bool kAllBusy>(int32_t t) VELMOR_LANES_LAMBDA {
+        const float x0 = t < n ? ch0[t] : 0.0f, x1 = t < n ? ch1[t] : 0.0f;
+        if constexpr (kAllBusy) {
+          const V lowIn = ShiftIn(x0, x1, lows.y2);
+          const V highIn = ShiftInLast(lows.y2, highs.y2);
+          lows.Process(lowIn);
+          highs.Process(highIn);
+        } else {
+          // A band that took no sample at the last step still holds the
+          // output wanted now in y1.
+          const V lowMade = Select(Lanes<V>::MaskOf(WavefrontBusy(t - 1, n, 0, kSkew)), lows.y2, lows.y1);
+          const V highMade = Select(Lanes<V>::MaskOf(WavefrontBusy(t - 1, n, 4, kSkew)), highs.y2, highs.y1);
+          lows.Process(ShiftIn(x0, x1, lowMade), Lanes<V>::MaskOf(WavefrontBusy(t, n, 0, kSkew)));
+          highs.Process(ShiftInLast(lowMade, highMade), Lanes<V>::MaskOf(WavefrontBusy(t, n, 4, kSkew)));
+        }
+        if (t >= kLag) {
+          const LanePair y = Lanes<V>::template LaneOfEach<3>(highs.y1);
+          ch0[t - kLag] = y.ch0;
+          ch1[t - kLag] = y.ch1;
+        }
+      });
+      lows.Store(low);
+      highs.Store(high);
     }
-
-#if defined(__x86_64__)
-    // The same wavefront with both channels in one AVX vector: bands 0-3 of
-    // each channel in `low`, 4-7 in `high`, channel 0 in the lower half.
-    template <bool kAllBusy>
-    VELMOR_AVX static void StepAvx(BiquadLanes8& low, BiquadLanes8& high, float* ch0, float* ch1, int32_t t, int32_t n) {
-      const float x0 = t < n ? ch0[t] : 0.0f, x1 = t < n ? ch1[t] : 0.0f;
-      if constexpr (kAllBusy) {
-        const __m256 lowIn = ShiftIn8(x0, x1, low.y2);
-        const __m256 highIn = ShiftInLast8(low.y2, high.y2);
-        low.Process(lowIn);
-        high.Process(highIn);
-      } else {
-        const __m256 lowMade = _mm256_blendv_ps(low.y1, low.y2, BothHalves(WavefrontLanes(t - 1, n, 0, kSkew)));
-        const __m256 highMade = _mm256_blendv_ps(high.y1, high.y2, BothHalves(WavefrontLanes(t - 1, n, 4, kSkew)));
-        low.Process(ShiftIn8(x0, x1, lowMade), BothHalves(WavefrontLanes(t, n, 0, kSkew)));
-        high.Process(ShiftInLast8(lowMade, highMade), BothHalves(WavefrontLanes(t, n, 4, kSkew)));
-      }
-      if (t >= kLag) {
-        ch0[t - kLag] = LowHalfLane<3>(high.y1);
-        ch1[t - kLag] = HighHalfLane<3>(high.y1);
-      }
-    }
-
-    __attribute__((target("avx"))) void RunAvx(float* ch0, float* ch1, int32_t n) {
-      BiquadSection* const lows[8] = {lowSections[0][0], lowSections[0][1], lowSections[0][2], lowSections[0][3],
-                                      lowSections[1][0], lowSections[1][1], lowSections[1][2], lowSections[1][3]};
-      BiquadSection* const highs[8] = {highSections[0][0], highSections[0][1], highSections[0][2], highSections[0][3],
-                                       highSections[1][0], highSections[1][1], highSections[1][2], highSections[1][3]};
-      BiquadLanes8 low = BiquadLanes8::Load(lows), high = BiquadLanes8::Load(highs);
-      int32_t t = 0;
-      for (; t < std::min(kLag + 1, n); ++t) StepAvx<false>(low, high, ch0, ch1, t, n);
-      for (; t < n; ++t) StepAvx<true>(low, high, ch0, ch1, t, n);
-      for (; t < n + kLag; ++t) StepAvx<false>(low, high, ch0, ch1, t, n);
-      low.Store(lows);
-      high.Store(highs);
-    }
-#endif
   };
 
   // Both channels get the same coefficients; a band is designed again only
