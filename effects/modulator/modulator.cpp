@@ -4,11 +4,8 @@
 #include <algorithm>
 #include <cmath>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "framework/dsp/ring_index.h"
+#include "framework/dsp/vec4.h"
 #include "framework/dsp/waveform_oscillator.h"
 #include "framework/effect_handler.h"
 #include "framework/version.h"
@@ -84,28 +81,22 @@ void PrepareOscillator(Record& r, int32_t shape, float depth, float frequency, f
 void TapPositions(const float* u, int m, float excursion, int32_t readIndex, float* weight, int32_t* slot0,
                   int32_t* slot1) {
   int i = 0;
-#if defined(__SSE2__)
-  const __m128 scale = _mm_set1_ps(excursion), low = _mm_set1_ps(-kLargestOffset), high = _mm_set1_ps(kLargestOffset);
-  const __m128i length = _mm_set1_epi32(kLineLength), zero = _mm_setzero_si128(), one = _mm_set1_epi32(1);
-  const __m128 inverseLength = _mm_set1_ps(0.001f);
+  const Vec4 scale = Splat(excursion), low = Splat(-kLargestOffset), high = Splat(kLargestOffset);
+  const Vec4 inverseLength = Splat(0.001f);
+  const Int4 length = SplatInt(kLineLength), one = SplatInt(1), lanes = SetInt(0, 1, 2, 3);
   for (; i + 4 <= m; i += 4) {
-    __m128 D = _mm_mul_ps(scale, _mm_loadu_ps(u + i));
-    D = _mm_min_ps(_mm_max_ps(D, low), high);  // max takes the second operand when D is NaN
-    const __m128i k = _mm_cvttps_epi32(D);
-    _mm_storeu_ps(weight + i, _mm_sub_ps(D, _mm_cvtepi32_ps(k)));
-    const __m128i base = _mm_add_epi32(_mm_set1_epi32(readIndex + i), _mm_setr_epi32(0, 1, 2, 3));
-    const __m128i index = _mm_add_epi32(base, k);
-    const __m128i q = _mm_cvttps_epi32(_mm_mul_ps(_mm_cvtepi32_ps(index), inverseLength));
+    const Vec4 D = Min(Max(scale * Load(u + i), low), high);  // Max keeps `low` when D is NaN
+    const Int4 k = Truncate(D);
+    Store(weight + i, D - ToFloat(k));
+    const Int4 index = (SplatInt(readIndex + i) + lanes) + k;
+    const Int4 q = Truncate(ToFloat(index) * inverseLength);
     // q * 1000 = q * 1024 - q * 16 - q * 8
-    const __m128i q1000 = _mm_sub_epi32(_mm_sub_epi32(_mm_slli_epi32(q, 10), _mm_slli_epi32(q, 4)), _mm_slli_epi32(q, 3));
-    __m128i r = _mm_sub_epi32(index, q1000);
-    r = _mm_add_epi32(r, _mm_and_si128(_mm_cmplt_epi32(r, zero), length));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(slot0 + i), r);
+    const Int4 q1000 = (ShiftLeft<10>(q) - ShiftLeft<4>(q)) - ShiftLeft<3>(q);
+    const Int4 r = AddWhereNegative(index - q1000, length);
+    Store(slot0 + i, r);
     // The slot after: r + 1, or 0 after the last slot.
-    r = _mm_add_epi32(r, one);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(slot1 + i), _mm_andnot_si128(_mm_cmpeq_epi32(r, length), r));
+    Store(slot1 + i, ZeroWhereEqual(r + one, length));
   }
-#endif
   for (; i < m; ++i) {
     float D = excursion * u[i];
     if (!(D >= -kLargestOffset)) D = -kLargestOffset;  // NaN too

@@ -1,37 +1,48 @@
-// Four single-precision lanes, on SSE2 (the x86-64 baseline, so every CPU
-// that runs the plug-ins has it) or, elsewhere, on plain floats. Each lane
-// computes exactly what scalar code computes: IEEE products, sums and
-// quotients rounded to single precision, nothing contracted, nothing reordered.
+// Four single-precision lanes (Vec4) and four int32 lanes (Int4): SSE2 on
+// x86-64 (the baseline, so every processor that runs the plug-ins has it);
+// elsewhere the compiler's vector types, which are NEON on 64-bit ARM. Each
+// lane computes exactly what scalar code computes: IEEE products, sums and
+// quotients rounded to single precision, nothing contracted, nothing
+// reordered. Where instruction sets differ on NaN (min, max), the functions
+// here define one answer, SSE's.
 #pragma once
 
 #include "framework/platform.h"
 
+#include <cstdint>
+#include <cstring>
+
 #if VELMOR_X86
 #include <emmintrin.h>
-#define VELMOR_VEC4_SSE2 1
-#else
-#include <algorithm>
 #endif
 
 namespace velmor {
 
-#if VELMOR_VEC4_SSE2
+#if VELMOR_X86
 
 struct Vec4 {
   __m128 v;
+};
+struct Int4 {
+  __m128i v;
+};
+// Lanes where `mask` is set come from a, the others from b.
+struct Mask4 {
+  __m128 m;
 };
 
 inline Vec4 Set(float a, float b, float c, float d) { return {_mm_setr_ps(a, b, c, d)}; }
 inline Vec4 Splat(float a) { return {_mm_set1_ps(a)}; }
 inline Vec4 Zero() { return {_mm_setzero_ps()}; }
+inline Vec4 Load(const float* p) { return {_mm_loadu_ps(p)}; }
+inline void Store(float* p, Vec4 a) { _mm_storeu_ps(p, a.v); }
 inline Vec4 operator+(Vec4 a, Vec4 b) { return {_mm_add_ps(a.v, b.v)}; }
 inline Vec4 operator-(Vec4 a, Vec4 b) { return {_mm_sub_ps(a.v, b.v)}; }
 inline Vec4 operator*(Vec4 a, Vec4 b) { return {_mm_mul_ps(a.v, b.v)}; }
+// a < b ? a : b and a > b ? a : b: b when either is NaN.
+inline Vec4 Min(Vec4 a, Vec4 b) { return {_mm_min_ps(a.v, b.v)}; }
+inline Vec4 Max(Vec4 a, Vec4 b) { return {_mm_max_ps(a.v, b.v)}; }
 
-// Lanes where `mask` is set come from a, the others from b.
-struct Mask4 {
-  __m128 m;
-};
 inline Mask4 MaskOf(bool l0, bool l1, bool l2, bool l3) {
   return {_mm_castsi128_ps(_mm_setr_epi32(-static_cast<int>(l0), -static_cast<int>(l1), -static_cast<int>(l2),
                                           -static_cast<int>(l3)))};
@@ -40,16 +51,10 @@ inline Vec4 Select(Mask4 mask, Vec4 a, Vec4 b) {
   return {_mm_or_ps(_mm_and_ps(mask.m, a.v), _mm_andnot_ps(mask.m, b.v))};
 }
 
-// 1 if d > 1, -1 if d < -1, otherwise d (NaN stays NaN), in every lane.
-inline Vec4 ClipUnit(Vec4 d) {
-  return {_mm_min_ps(_mm_set1_ps(1.0f), _mm_max_ps(_mm_set1_ps(-1.0f), d.v))};
-}
-
 template <int k>
 inline float Lane(Vec4 a) {
   return _mm_cvtss_f32(_mm_shuffle_ps(a.v, a.v, _MM_SHUFFLE(k, k, k, k)));
 }
-
 // [x, a0, a1, a2]: the lanes move up by one and x enters at lane 0.
 inline Vec4 ShiftIn(float x, Vec4 a) {
   return {_mm_move_ss(_mm_shuffle_ps(a.v, a.v, _MM_SHUFFLE(2, 1, 0, 0)), _mm_set_ss(x))};
@@ -60,50 +65,88 @@ inline Vec4 ShiftInLast(Vec4 b, Vec4 a) {
 }
 // [x, a0, b1, b1].
 inline Vec4 Chain3(float x, Vec4 a, Vec4 b) {
-  const __m128 lo = _mm_unpacklo_ps(_mm_set_ss(x), a.v);          // x, a0, 0, a1
+  const __m128 lo = _mm_unpacklo_ps(_mm_set_ss(x), a.v);               // x, a0, 0, a1
   const __m128 hi = _mm_shuffle_ps(b.v, b.v, _MM_SHUFFLE(1, 1, 1, 1));  // b1, b1, b1, b1
   return {_mm_movelh_ps(lo, hi)};
 }
 
+inline Int4 SetInt(int32_t a, int32_t b, int32_t c, int32_t d) { return {_mm_setr_epi32(a, b, c, d)}; }
+inline Int4 SplatInt(int32_t a) { return {_mm_set1_epi32(a)}; }
+inline void Store(int32_t* p, Int4 a) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), a.v); }
+inline Int4 operator+(Int4 a, Int4 b) { return {_mm_add_epi32(a.v, b.v)}; }
+inline Int4 operator-(Int4 a, Int4 b) { return {_mm_sub_epi32(a.v, b.v)}; }
+template <int k>
+inline Int4 ShiftLeft(Int4 a) {
+  return {_mm_slli_epi32(a.v, k)};
+}
+// Toward zero; only for values that fit int32 (the callers limit them first).
+inline Int4 Truncate(Vec4 a) { return {_mm_cvttps_epi32(a.v)}; }
+inline Vec4 ToFloat(Int4 a) { return {_mm_cvtepi32_ps(a.v)}; }
+// a + m in the lanes where a < 0; 0 in the lanes where a == m; else a.
+inline Int4 AddWhereNegative(Int4 a, Int4 m) {
+  return {_mm_add_epi32(a.v, _mm_and_si128(_mm_cmplt_epi32(a.v, _mm_setzero_si128()), m.v))};
+}
+inline Int4 ZeroWhereEqual(Int4 a, Int4 m) { return {_mm_andnot_si128(_mm_cmpeq_epi32(a.v, m.v), a.v)}; }
+
 #else
 
+typedef float Floats4 __attribute__((vector_size(16)));
+typedef int32_t Ints4 __attribute__((vector_size(16)));
 struct Vec4 {
-  float v[4];
+  Floats4 v;
 };
-
-inline Vec4 Set(float a, float b, float c, float d) { return {{a, b, c, d}}; }
-inline Vec4 Splat(float a) { return {{a, a, a, a}}; }
-inline Vec4 Zero() { return Splat(0.0f); }
-#define VELMOR_VEC4_LANEWISE(op)                                      \
-  inline Vec4 operator op(Vec4 a, Vec4 b) {                           \
-    return {{a.v[0] op b.v[0], a.v[1] op b.v[1], a.v[2] op b.v[2], a.v[3] op b.v[3]}}; \
-  }
-VELMOR_VEC4_LANEWISE(+)
-VELMOR_VEC4_LANEWISE(-)
-VELMOR_VEC4_LANEWISE(*)
-#undef VELMOR_VEC4_LANEWISE
-
+struct Int4 {
+  Ints4 v;
+};
 struct Mask4 {
-  bool m[4];
+  Ints4 m;
 };
-inline Mask4 MaskOf(bool l0, bool l1, bool l2, bool l3) { return {{l0, l1, l2, l3}}; }
-inline Vec4 Select(Mask4 mask, Vec4 a, Vec4 b) {
-  Vec4 r;
-  for (int i = 0; i < 4; ++i) r.v[i] = mask.m[i] ? a.v[i] : b.v[i];
-  return r;
+
+inline Vec4 Set(float a, float b, float c, float d) { return {Floats4{a, b, c, d}}; }
+inline Vec4 Splat(float a) { return {Floats4{} + a}; }
+inline Vec4 Zero() { return {Floats4{}}; }
+inline Vec4 Load(const float* p) {
+  Vec4 a;
+  std::memcpy(&a.v, p, sizeof a.v);
+  return a;
 }
-inline Vec4 ClipUnit(Vec4 d) {
-  for (float& x : d.v) x = x > 1.0f ? 1.0f : (x < -1.0f ? -1.0f : x);
-  return d;
-}
+inline void Store(float* p, Vec4 a) { std::memcpy(p, &a.v, sizeof a.v); }
+inline Vec4 operator+(Vec4 a, Vec4 b) { return {a.v + b.v}; }
+inline Vec4 operator-(Vec4 a, Vec4 b) { return {a.v - b.v}; }
+inline Vec4 operator*(Vec4 a, Vec4 b) { return {a.v * b.v}; }
+inline Vec4 Min(Vec4 a, Vec4 b) { return {a.v < b.v ? a.v : b.v}; }
+inline Vec4 Max(Vec4 a, Vec4 b) { return {a.v > b.v ? a.v : b.v}; }
+
+inline Mask4 MaskOf(bool l0, bool l1, bool l2, bool l3) { return {Ints4{-l0, -l1, -l2, -l3}}; }
+inline Vec4 Select(Mask4 mask, Vec4 a, Vec4 b) { return {mask.m ? a.v : b.v}; }
+
 template <int k>
 inline float Lane(Vec4 a) {
   return a.v[k];
 }
-inline Vec4 ShiftIn(float x, Vec4 a) { return {{x, a.v[0], a.v[1], a.v[2]}}; }
-inline Vec4 ShiftInLast(Vec4 b, Vec4 a) { return {{b.v[3], a.v[0], a.v[1], a.v[2]}}; }
-inline Vec4 Chain3(float x, Vec4 a, Vec4 b) { return {{x, a.v[0], b.v[1], b.v[1]}}; }
+inline Vec4 ShiftIn(float x, Vec4 a) { return {__builtin_shufflevector(a.v, Floats4{x, 0, 0, 0}, 4, 0, 1, 2)}; }
+inline Vec4 ShiftInLast(Vec4 b, Vec4 a) { return {__builtin_shufflevector(a.v, b.v, 7, 0, 1, 2)}; }
+inline Vec4 Chain3(float x, Vec4 a, Vec4 b) {
+  return {__builtin_shufflevector(__builtin_shufflevector(a.v, b.v, 0, 0, 5, 5), Floats4{x, 0, 0, 0}, 4, 1, 2, 3)};
+}
+
+inline Int4 SetInt(int32_t a, int32_t b, int32_t c, int32_t d) { return {Ints4{a, b, c, d}}; }
+inline Int4 SplatInt(int32_t a) { return {Ints4{} + a}; }
+inline void Store(int32_t* p, Int4 a) { std::memcpy(p, &a.v, sizeof a.v); }
+inline Int4 operator+(Int4 a, Int4 b) { return {a.v + b.v}; }
+inline Int4 operator-(Int4 a, Int4 b) { return {a.v - b.v}; }
+template <int k>
+inline Int4 ShiftLeft(Int4 a) {
+  return {a.v << k};
+}
+inline Int4 Truncate(Vec4 a) { return {__builtin_convertvector(a.v, Ints4)}; }
+inline Vec4 ToFloat(Int4 a) { return {__builtin_convertvector(a.v, Floats4)}; }
+inline Int4 AddWhereNegative(Int4 a, Int4 m) { return {a.v < 0 ? a.v + m.v : a.v}; }
+inline Int4 ZeroWhereEqual(Int4 a, Int4 m) { return {a.v == m.v ? Ints4{} : a.v}; }
 
 #endif
+
+// 1 if d > 1, -1 if d < -1, otherwise d (NaN stays NaN), in every lane.
+inline Vec4 ClipUnit(Vec4 d) { return Min(Splat(1.0f), Max(Splat(-1.0f), d)); }
 
 }  // namespace velmor
