@@ -19,10 +19,13 @@ constexpr int32_t kRingLength = 50000;
 constexpr int32_t kLongestDelay = 49998;
 constexpr float kFeedbackLimit = 0.8f;
 
+// Both channels' rings: their indices always move in step, so one pair
+// serves both.
 struct DelayRing {
   int32_t readIndex = 0;   // slot of the next tap, 0 to 49999
   int32_t writeIndex = 0;  // slot of the next value, 0 to 49999
-  float samples[kRingLength] = {};
+  float left[kRingLength] = {};
+  float right[kRingLength] = {};
 };
 
 struct DelayState {
@@ -31,13 +34,12 @@ struct DelayState {
   int32_t mode = 0;             // the type item's value
   float sampleRate = 44100.0f;  // Hz the delay length was last computed for
   int32_t delayLength = 11025;  // samples
-  DelayRing left{0, 11025};
-  DelayRing right{0, 11025};
+  DelayRing ring{0, 11025};
 };
 
 void ClearRings(DelayState& state) {
-  std::fill(std::begin(state.left.samples), std::end(state.left.samples), 0.0f);
-  std::fill(std::begin(state.right.samples), std::end(state.right.samples), 0.0f);
+  std::fill(std::begin(state.ring.left), std::end(state.ring.left), 0.0f);
+  std::fill(std::begin(state.ring.right), std::end(state.ring.right), 0.0f);
 }
 
 // (a * b) in single precision, widened, divided by 1000 and truncated; any
@@ -56,8 +58,7 @@ void SetUpRings(DelayState& state, int32_t length) {
   ClearRings(state);
   int32_t k = length % kRingLength;
   if (k == 0) k = 1;
-  state.left.writeIndex = (state.left.readIndex + k) % kRingLength;
-  state.right.writeIndex = (state.right.readIndex + k) % kRingLength;
+  state.ring.writeIndex = (state.ring.readIndex + k) % kRingLength;
 }
 
 void ConfigureDelay(DelayState& state, float delayTime, float feedbackRequest, int32_t mode,
@@ -83,12 +84,12 @@ struct Taps {
 };
 
 // One sample frame in mode kMode (0 normal, 1 and 2 ping-pong): reads both
-// taps at `read`, writes both rings at `write`. The two rings' indices always
-// move in step, so one pair serves both. The caller moves the indices on.
+// taps at `read`, writes both rings at `write`. The caller moves the indices
+// on.
 template <int kMode>
 inline Taps ProcessDelaySample(DelayState& s, int32_t read, int32_t write, float xL, float xR) {
-  const float yL = s.left.samples[read];
-  const float yR = s.right.samples[read];
+  const float yL = s.ring.left[read];
+  const float yR = s.ring.right[read];
   // The ping-pong feed: mono sum in single, halved in double; the feedback
   // product in single, widened; one rounding after the double sum.
   auto pingPong = [&](float y) {
@@ -96,16 +97,16 @@ inline Taps ProcessDelaySample(DelayState& s, int32_t read, int32_t write, float
     return static_cast<float>(static_cast<double>(y * s.feedback) + m);
   };
   if constexpr (kMode == 0) {
-    s.left.samples[write] = yR * s.feedback + xL;
-    s.right.samples[write] = yL * s.feedback + xR;
+    s.ring.left[write] = yR * s.feedback + xL;
+    s.ring.right[write] = yL * s.feedback + xR;
     return {yR, yL};
   } else if constexpr (kMode == 1) {
-    s.left.samples[write] = yR;
-    s.right.samples[write] = pingPong(yL);
+    s.ring.left[write] = yR;
+    s.ring.right[write] = pingPong(yL);
     return {yL, yR};
   } else {
-    s.left.samples[write] = pingPong(yR);
-    s.right.samples[write] = yL;
+    s.ring.left[write] = pingPong(yR);
+    s.ring.right[write] = yL;
     return {yL, yR};
   }
 }
@@ -137,7 +138,7 @@ struct DelayEffect {
     int32_t read, write;
 
     Kernel(DelayState& s, float d, float w)
-        : state(s), dry(d), wet(w), read(s.left.readIndex), write(s.left.writeIndex) {}
+        : state(s), dry(d), wet(w), read(s.ring.readIndex), write(s.ring.writeIndex) {}
 
     void Run(float* ch0, float* ch1, int32_t n) {
       for (int32_t i = 0; i < n; ++i) {
@@ -147,8 +148,8 @@ struct DelayEffect {
         ch0[i] = dry * ch0[i] + taps.left * wet;
         ch1[i] = dry * ch1[i] + taps.right * wet;
       }
-      state.left.readIndex = state.right.readIndex = read;
-      state.left.writeIndex = state.right.writeIndex = write;
+      state.ring.readIndex = read;
+      state.ring.writeIndex = write;
     }
   };
 

@@ -24,48 +24,39 @@ constexpr int32_t kTapLead = 500;  // write index ahead of the read index
 constexpr float kLargestOffset = 1.0e6f;
 
 struct RingModState {
-  float pi = kPi;
-  float twoPi = kTwoPi;
-  int32_t shape = 0;
+  WaveformOscillator osc;
   float depth = 0.0f;
-  float frequency = 0.0f;  // Hz
+  float frequency = 0.0f;           // Hz
   float lastSampleRate = 44100.0f;  // what the next phase step divides by
-  BiquadSection smoother;
-  float phase = 0.0f;
-  float phaseStep = 0.0f;
-  DesignMemo<2> smoothingDesign;
 };
 
+// Both channels' lines: their indices always move together, so one pair
+// serves both.
 struct ModDelayLine {
   int32_t readIndex = 0;
   int32_t writeIndex = kTapLead;
-  float samples[kLineLength] = {};
+  float left[kLineLength] = {};
+  float right[kLineLength] = {};
 };
 
 struct FmModState {
-  float pi = kPi;
-  float twoPi = kTwoPi;
+  WaveformOscillator osc;
   float maxExcursion = 1000.0f;  // slots at full depth and full waveform
-  ModDelayLine left, right;
-  int32_t shape = 0;
+  ModDelayLine line;
   float depth = 0.0f;
   float frequency = 0.0f;
   float lastSampleRate = 44100.0f;
-  BiquadSection smoother;
-  float phase = 0.0f;
-  float phaseStep = 0.0f;
-  DesignMemo<2> smoothingDesign;
 };
 
 // Shape, depth and frequency stored; the phase step divides by the rate of the
 // record's previous block; then the smoothing update at this block's rate.
 template <class Record>
 void PrepareOscillator(Record& r, int32_t shape, float depth, float frequency, float sampleRate) {
-  r.shape = shape;
+  r.osc.shape = shape;
   r.depth = depth;
   r.frequency = frequency;
-  r.phaseStep = (r.pi + r.pi) * r.frequency / r.lastSampleRate;
-  UpdateSmoothing(r, kSmoothingCutoff, sampleRate);
+  r.osc.phaseStep = kTwoPi * r.frequency / r.lastSampleRate;
+  UpdateSmoothing(r.osc, kSmoothingCutoff, sampleRate);
   r.lastSampleRate = sampleRate;
 }
 
@@ -129,10 +120,10 @@ struct ModulatorEffect {
   }
 
   static void ClearObject(State& s) {
-    ClearHistory(s.ring.smoother);
-    ClearHistory(s.fm.smoother);
-    for (ModDelayLine* line : {&s.fm.left, &s.fm.right})
-      std::fill(std::begin(line->samples), std::end(line->samples), 0.0f);
+    ClearHistory(s.ring.osc.smoother);
+    ClearHistory(s.fm.osc.smoother);
+    std::fill(std::begin(s.fm.line.left), std::end(s.fm.line.left), 0.0f);
+    std::fill(std::begin(s.fm.line.right), std::end(s.fm.line.right), 0.0f);
   }
 
   // Any mode but 0 and 1: the audio passes untouched and no record is touched.
@@ -146,7 +137,7 @@ struct ModulatorEffect {
 
     bool Run(float* ch0, float* ch1, int32_t n) {
       const float depth = state.depth, rest = 1.0f - state.depth;
-      return ModulateInRuns<kShape>(state, ch0, ch1, n, [=](const float* u, float* l, float* r, int m) {
+      return ModulateInRuns<kShape>(state.osc, ch0, ch1, n, [=](const float* u, float* l, float* r, int m) {
         for (int i = 0; i < m; ++i) {
           const float gain = u[i] * depth + rest;
           l[i] = l[i] * gain;
@@ -165,11 +156,11 @@ struct ModulatorEffect {
     FmModState& state;
 
     void Run(float* ch0, float* ch1, int32_t n) {
-      OscillatorRunner<kShape> osc(state);
+      OscillatorRunner<kShape> osc(state.osc);
       const float excursion = state.depth * state.maxExcursion;
-      int32_t readIndex = state.left.readIndex, writeIndex = state.left.writeIndex;
-      float* left = state.left.samples;
-      float* right = state.right.samples;
+      int32_t readIndex = state.line.readIndex, writeIndex = state.line.writeIndex;
+      float* left = state.line.left;
+      float* right = state.line.right;
       float u[kOscillatorChunk], weight[kOscillatorChunk];
       int32_t slot0[kOscillatorChunk], slot1[kOscillatorChunk];
       for (int32_t start = 0; start < n; start += kOscillatorChunk) {
@@ -190,9 +181,9 @@ struct ModulatorEffect {
         }
         readIndex = (readIndex + m) % kLineLength;
       }
-      osc.Store(state);
-      state.left.readIndex = state.right.readIndex = readIndex;
-      state.left.writeIndex = state.right.writeIndex = writeIndex;
+      osc.Store(state.osc);
+      state.line.readIndex = readIndex;
+      state.line.writeIndex = writeIndex;
     }
   };
 
@@ -203,12 +194,12 @@ struct ModulatorEffect {
       RingModState& s = state.ring;
       const float frequency = static_cast<float>(static_cast<double>(p.period) / 10.0);
       PrepareOscillator(s, p.shape, p.depth, frequency, block.sampleRate);
-      return MakeShapeKernel<RingKernel>(s.shape, s);
+      return MakeShapeKernel<RingKernel>(s.osc.shape, s);
     }
     if (p.mode == 1) {
       FmModState& s = state.fm;
       PrepareOscillator(s, p.shape, p.depth, p.period, block.sampleRate);
-      return MakeShapeKernel<FmKernel>(s.shape, s);
+      return MakeShapeKernel<FmKernel>(s.osc.shape, s);
     }
     return PassThrough{};
   }

@@ -29,30 +29,32 @@ constexpr float kFadeStep = 0.01f;
 // and leaves every slider setting untouched.
 constexpr float kLargestDrift = 7.0f;
 
+// Both channels' rings: their indices always move together, so one pair
+// serves both.
 struct ShiftRing {
   int32_t readIndex = 0;
   int32_t writeIndex = kRestingDistance;
-  float samples[kRingLength] = {};
+  float left[kRingLength] = {};
+  float right[kRingLength] = {};
 };
 
 struct PitchShifterState {
   float drift = 0.18920712f;  // pitch ratio minus one
   float fade = 1.0f;          // weight of the second head during a crossfade
-  ShiftRing left, right;
+  ShiftRing ring;
   double offsetA = 0.0;  // main head, relative to readIndex
   double offsetB = 0.0;  // second head, relative to readIndex
   float driftPitch = std::numeric_limits<float>::quiet_NaN();  // the pitch drift was made from; none yet
 };
 
 void ClearRings(PitchShifterState& s) {
-  std::fill(std::begin(s.left.samples), std::end(s.left.samples), 0.0f);
-  std::fill(std::begin(s.right.samples), std::end(s.right.samples), 0.0f);
+  std::fill(std::begin(s.ring.left), std::end(s.ring.left), 0.0f);
+  std::fill(std::begin(s.ring.right), std::end(s.ring.right), 0.0f);
 }
 
 inline int32_t Slot(int32_t index) { return WrapIndex<kRingLength>(index); }
 
-// A head's two taps and weights; both rings share them, since their indices
-// always move together.
+// A head's two taps and weights, the same for both channels.
 struct Head {
   int32_t slot0, slot1;
   float weight0, weight1;
@@ -66,16 +68,14 @@ struct Head {
     slot0 = Slot(readIndex + i0);
     slot1 = Slot(readIndex + i1);
   }
-  float Read(const ShiftRing& ring) const {
-    return weight0 * ring.samples[slot0] + weight1 * ring.samples[slot1];
-  }
+  float Read(const float* channel) const { return weight0 * channel[slot0] + weight1 * channel[slot1]; }
 };
 
 struct Shifted {
   float left, right;
 };
 
-// The shifter's moving parts, held in locals for a block: the rings' shared
+// The shifter's moving parts, held in locals for a block: the ring's
 // indices, both heads and the crossfade. Load from and Store to the state.
 struct ShifterHeads {
   int32_t readIndex, writeIndex;
@@ -83,12 +83,12 @@ struct ShifterHeads {
   float fade, drift;
 
   explicit ShifterHeads(const PitchShifterState& s)
-      : readIndex(s.left.readIndex), writeIndex(s.left.writeIndex), offsetA(s.offsetA),
+      : readIndex(s.ring.readIndex), writeIndex(s.ring.writeIndex), offsetA(s.offsetA),
         offsetB(s.offsetB), fade(s.fade), drift(s.drift) {}
 
   void Store(PitchShifterState& s) const {
-    s.left.readIndex = s.right.readIndex = readIndex;
-    s.left.writeIndex = s.right.writeIndex = writeIndex;
+    s.ring.readIndex = readIndex;
+    s.ring.writeIndex = writeIndex;
     s.offsetA = offsetA;
     s.offsetB = offsetB;
     s.fade = fade;
@@ -102,15 +102,15 @@ struct ShifterHeads {
 inline Shifted ProcessPitchShiftSample(PitchShifterState& s, ShifterHeads& h, float x0, float x1) {
   const bool crossfade = std::fabs(h.offsetA) > kCrossfadeStart;
   const Head a(h.offsetA, h.readIndex);
-  const float headA0 = a.Read(s.left), headA1 = a.Read(s.right);
+  const float headA0 = a.Read(s.ring.left), headA1 = a.Read(s.ring.right);
   float headB0 = 0.0f, headB1 = 0.0f;
   if (crossfade) {
     const Head b(h.offsetB, h.readIndex);
-    headB0 = b.Read(s.left);
-    headB1 = b.Read(s.right);
+    headB0 = b.Read(s.ring.left);
+    headB1 = b.Read(s.ring.right);
   }
-  s.left.samples[h.writeIndex] = x0;
-  s.right.samples[h.writeIndex] = x1;
+  s.ring.left[h.writeIndex] = x0;
+  s.ring.right[h.writeIndex] = x1;
   h.readIndex = NextIndex<kRingLength>(h.readIndex);
   h.writeIndex = NextIndex<kRingLength>(h.writeIndex);
   const double drift = h.drift;

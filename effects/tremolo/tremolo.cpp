@@ -15,14 +15,10 @@ constexpr float kSmoothingCutoff = 2000.0f;
 constexpr float kPhaseRate = 44100.0f;  // the phase step divides by this whatever the host's rate
 
 struct TremoloState {
-  BiquadSection smoother;  // the oscillator's smoothing low-pass
-  int32_t mode = 0;        // 0 tremolo, any other value auto-panner
-  int32_t shape = 0;       // a WaveShape value
+  WaveformOscillator osc;
+  int32_t mode = 0;   // 0 tremolo, any other value auto-panner
   float depth = 0.0f;
-  float rate = 0.0f;       // Hz
-  float phase = 0.0f;      // radians
-  float phaseStep = 0.0f;  // radians per sample frame
-  DesignMemo<2> smoothingDesign;
+  float rate = 0.0f;  // Hz
 };
 
 struct TremoloEffect {
@@ -40,7 +36,7 @@ struct TremoloEffect {
     return {v.Select(kMode), v.Select(kShape), v.Track(kRate), v.Track(kDepth)};
   }
 
-  static void ClearObject(State& s) { ClearHistory(s.smoother); }
+  static void ClearObject(State& s) { ClearHistory(s.osc.smoother); }
 
   template <int kShape>
   struct Kernel {
@@ -49,7 +45,7 @@ struct TremoloEffect {
     bool Run(float* ch0, float* ch1, int32_t n) {
       const float depth = state.depth, rest = 1.0f - state.depth;
       const bool panner = state.mode != 0;
-      return ModulateInRuns<kShape>(state, ch0, ch1, n, [=](const float* u, float* l, float* r, int m) {
+      return ModulateInRuns<kShape>(state.osc, ch0, ch1, n, [=](const float* u, float* l, float* r, int m) {
         if (panner) {
           for (int i = 0; i < m; ++i) {
             l[i] = l[i] * (depth * u[i] + rest);
@@ -68,12 +64,12 @@ struct TremoloEffect {
 
   static ShapeKernels<Kernel> BeginBlock(State& s, const BlockInfo& block, const Parameters& p) {
     s.mode = p.mode;
-    s.shape = p.shape;
+    s.osc.shape = p.shape;
     s.depth = p.depth;
     s.rate = p.rate;
-    s.phaseStep = p.rate * kTwoPi / kPhaseRate;
-    UpdateSmoothing(s, kSmoothingCutoff, block.sampleRate);
-    return MakeShapeKernel<Kernel>(s.shape, s);
+    s.osc.phaseStep = p.rate * kTwoPi / kPhaseRate;
+    UpdateSmoothing(s.osc, kSmoothingCutoff, block.sampleRate);
+    return MakeShapeKernel<Kernel>(s.osc.shape, s);
   }
 };
 

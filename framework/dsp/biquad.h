@@ -29,21 +29,10 @@ static_assert(sizeof(BiquadSection) == 10 * sizeof(float));
 
 inline void ClearHistory(BiquadSection& s) { s.y1 = s.y2 = s.x1 = s.x2 = 0.0f; }
 
-// One sample through the section. Each quotient is rounded to single precision
-// before its product, and the five products are summed from left to right.
-inline float ProcessBiquadSample(BiquadSection& s, float x) {
-  const float y = (s.b0 / s.a0) * x + (s.b1 / s.a0) * s.x1 + (s.b2 / s.a0) * s.x2 -
-                  (s.a1 / s.a0) * s.y1 - (s.a2 / s.a0) * s.y2;
-  s.x2 = s.x1;
-  s.x1 = x;
-  s.y2 = s.y1;
-  s.y1 = y;
-  return y;
-}
-
-// The same update with the five quotients formed once, for a block whose
-// coefficients do not change. Division is deterministic, so the outputs are
-// those of ProcessBiquadSample bit for bit. Held in a local for the block so the
+// One sample after another through the section, with the five quotients
+// formed once for a block whose coefficients do not change. Division is
+// deterministic, so the outputs are those of the plain ProcessBiquadSample
+// (definitions.h), which divides at every sample, bit for bit. Held in a local for the block so the
 // history stays in registers; Store() hands the history back to the section.
 struct BiquadRunner {
   float q0, q1, q2, q3, q4;

@@ -33,9 +33,8 @@ inline constexpr OptionEntry kWaveShapeOptions[] = {
 
 inline constexpr float kSmoothingQ = 0.7f;
 
-// The generator's four fields (and the memo of the smoother's design).
-// Effects keep the same fields in their own state records; every operation
-// below takes any record that has them.
+// The generator's four fields (and the memo of the smoother's design): the
+// record that the tremolo's and the modulator's states hold.
 struct WaveformOscillator {
   int32_t shape = 0;       // a WaveShape value exactly as the item delivers it
   float phase = 0.0f;      // radians, 0 <= phase < 2pi
@@ -82,19 +81,9 @@ inline float NormalisePhase(float phase) {
 
 // The smoothing update: the low-pass design at the block's rate; the history
 // stays. The same cutoff and rate as the block before give the same design.
-template <class Oscillator>
-void UpdateSmoothing(Oscillator& osc, float cutoff, float sampleRate) {
+inline void UpdateSmoothing(WaveformOscillator& osc, float cutoff, float sampleRate) {
   if (osc.smoothingDesign.Changed(DesignKey(cutoff, sampleRate)))
     SetLowPassCoefficients(osc.smoother, cutoff, kSmoothingQ, sampleRate);
-}
-
-// Advances the generator by one sample frame and returns u = y * 0.5 + 0.5.
-template <class Oscillator>
-float NextValue(Oscillator& osc) {
-  osc.phase = AdvancePhase(osc.phase, osc.phaseStep);
-  const float v = WaveformValue(osc.shape, osc.phase);
-  const float y = ProcessBiquadSample(osc.smoother, v);
-  return y * 0.5f + 0.5f;
 }
 
 // Values a runner makes at a time; kernels work through a block in runs of
@@ -103,7 +92,7 @@ inline constexpr int kOscillatorChunk = 64;
 
 // The same generator held in locals for one block, with the shape fixed at
 // compile time and the smoothing quotients formed once. Values are those of
-// NextValue bit for bit. Store() hands phase and history back.
+// the plain NextValue bit for bit. Store() hands phase and history back.
 template <int kShape>
 struct OscillatorRunner {
   float phase, phaseStep;
@@ -120,8 +109,7 @@ struct OscillatorRunner {
     }
   };
 
-  template <class Oscillator>
-  explicit OscillatorRunner(const Oscillator& osc)
+  explicit OscillatorRunner(const WaveformOscillator& osc)
       : phase(NormalisePhase(osc.phase)), phaseStep(osc.phaseStep), smoother(osc.smoother) {}
 
   float Next() {
@@ -161,8 +149,7 @@ struct OscillatorRunner {
     }
   }
 
-  template <class Oscillator>
-  void Store(Oscillator& osc) const {
+  void Store(WaveformOscillator& osc) const {
     osc.phase = phase;
     smoother.Store(osc.smoother);
   }
@@ -172,8 +159,8 @@ struct OscillatorRunner {
 // kOscillatorChunk at a time and handed, with the run's stretch of both
 // channels, to apply(u, ch0, ch1, count). Hands phase and history back to
 // the record; returns whether any output sample is not finite.
-template <int kShape, class Oscillator, class Apply>
-bool ModulateInRuns(Oscillator& record, float* ch0, float* ch1, int32_t n, Apply apply) {
+template <int kShape, class Apply>
+bool ModulateInRuns(WaveformOscillator& record, float* ch0, float* ch1, int32_t n, Apply apply) {
   OscillatorRunner<kShape> osc(record);
   float u[kOscillatorChunk];
   bool notFinite = false;

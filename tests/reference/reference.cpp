@@ -5,7 +5,7 @@
 #include <map>
 
 #include "framework/dsp/biquad.h"
-#include "framework/dsp/waveform_oscillator.h"
+#include "framework/dsp/definitions.h"
 #include "framework/float_environment.h"
 
 namespace velmor::reference {
