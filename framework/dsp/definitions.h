@@ -6,6 +6,8 @@
 // these, the plug-ins never do.
 #pragma once
 
+#include <cmath>
+
 #include "framework/dsp/biquad.h"
 #include "framework/dsp/waveform_oscillator.h"
 
@@ -23,10 +25,16 @@ inline float ProcessBiquadSample(BiquadSection& s, float x) {
   return y;
 }
 
+// The sine of the C library, in double on the widened phase, rounded back:
+// the reference that PhaseSine and the block sines are held to.
+inline float LibrarySine(float P) { return static_cast<float>(std::sin(static_cast<double>(P))); }
+
 // Advances the generator by one sample frame and returns u = y * 0.5 + 0.5.
-inline float NextValue(WaveformOscillator& osc) {
+// The sine shape takes `sine` (PhaseSine, or LibrarySine for a reference that
+// owes nothing to our own sine).
+inline float NextValue(WaveformOscillator& osc, float (*sine)(float) = PhaseSine) {
   osc.phase = AdvancePhase(osc.phase, osc.phaseStep);
-  const float v = WaveformValue(osc.shape, osc.phase);
+  const float v = osc.shape == 0 ? sine(osc.phase) : WaveformValue(osc.shape, osc.phase);
   const float y = ProcessBiquadSample(osc.smoother, v);
   return y * 0.5f + 0.5f;
 }
