@@ -5,7 +5,7 @@
 #include <string>
 
 #include "framework/version.h"
-#include "tools/cli.h"
+#include "velmor-host/cli.h"
 
 namespace {
 

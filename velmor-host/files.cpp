@@ -1,19 +1,18 @@
+// Files the commands write: audio through libsndfile and text, each written
+// beside its final name and moved there only when complete, so that a failed
+// or interrupted command never leaves a half-written file behind.
 #include <sndfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <csignal>
-
-#include <algorithm>
+#include <cctype>
 #include <cerrno>
-#include <cmath>
+#include <csignal>
 #include <cstdio>
-#include <cstdlib>
-#include <climits>
 #include <cstring>
 #include <fstream>
 
-#include "tools/cli.h"
+#include "velmor-host/cli.h"
 
 namespace velmor::cli {
 namespace {
@@ -126,79 +125,6 @@ class TemporaryFile {
 
 }  // namespace
 
-double ParseNumber(const std::string& text, const std::string& what) {
-  char* end = nullptr;
-  errno = 0;
-  const double v = std::strtod(text.c_str(), &end);
-  if (text.empty() || end != text.c_str() + text.size() || errno == ERANGE)
-    throw UsageError(what + " is not a number: '" + text + "'");
-  return v;
-}
-
-int64_t ParseInteger(const std::string& text, const std::string& what) {
-  char* end = nullptr;
-  errno = 0;
-  const long long v = std::strtoll(text.c_str(), &end, 10);
-  if (text.empty() || end != text.c_str() + text.size() || errno == ERANGE)
-    throw UsageError(what + " is not a whole number: '" + text + "'");
-  return v;
-}
-
-int32_t ParseInt32(const std::string& text, const std::string& what, int64_t min, int64_t max) {
-  const int64_t v = ParseInteger(text, what);
-  if (v < min || v > max)
-    throw UsageError(what + " must be a whole number from " + std::to_string(min) + " to " + std::to_string(max) +
-                     ", not " + text);
-  return static_cast<int32_t>(v);
-}
-
-std::unique_ptr<host::Plugin> OpenPlugin(const std::string& path) {
-  if (access(path.c_str(), R_OK) != 0) throw Failure("cannot open " + path + ": " + std::strerror(errno));
-  std::string error;
-  auto plugin = host::Plugin::Load(path, &error);
-  if (!plugin) throw Failure(path + " is not a usable plug-in: " + error);
-  return plugin;
-}
-
-size_t FindItemOrFail(const host::Plugin& plugin, const std::string& name) {
-  const int index = plugin.FindItem(name);
-  if (index >= 0) return static_cast<size_t>(index);
-  std::string labels;
-  for (const auto& item : plugin.description().items) labels += (labels.empty() ? "" : ", ") + item.label;
-  throw UsageError("unknown item '" + name + "' (items: " + labels + ")");
-}
-
-double ParseItemValue(const host::ItemInfo& item, const std::string& value) {
-  if (item.kind != host::ItemKind::Select) return ParseNumber(value, "value for " + item.label);
-  for (const auto& option : item.options)
-    if (option.name == value) return option.value;
-  char* end = nullptr;
-  errno = 0;
-  const long long v = std::strtoll(value.c_str(), &end, 10);
-  if (value.empty() || *end != '\0') {
-    std::string options;
-    for (const auto& option : item.options) options += (options.empty() ? "" : ", ") + option.name;
-    throw UsageError("unknown option '" + value + "' for " + item.label + " (options: " + options + ")");
-  }
-  if (errno == ERANGE || v < INT32_MIN || v > INT32_MAX)
-    throw UsageError("value for " + item.label + " must be an option or a whole number from -2147483648 to 2147483647, not " + value);
-  return static_cast<double>(v);
-}
-
-std::string ApplySetting(host::Plugin& plugin, const std::string& assignment) {
-  const size_t eq = assignment.find('=');
-  if (eq == std::string::npos || eq == 0) throw UsageError("--set takes NAME=VALUE, not '" + assignment + "'");
-  const size_t index = FindItemOrFail(plugin, assignment.substr(0, eq));
-  const host::ItemInfo& item = plugin.description().items[index];
-  const std::string value = assignment.substr(eq + 1);
-  const double v = ParseItemValue(item, value);
-  plugin.SetValue(index, v);
-  if (item.kind == host::ItemKind::Select)
-    for (const auto& option : item.options)
-      if (option.value == v) return item.label + "=" + option.name;
-  return item.label + "=" + value;
-}
-
 AudioReader::AudioReader(const std::string& path) {
   if (access(path.c_str(), F_OK) != 0) throw Failure("cannot read " + path + ": there is no such file");
   if (IsFolder(path)) throw Failure("cannot read " + path + ": it is a folder, not an audio file");
@@ -309,61 +235,6 @@ void WriteTextFile(const std::string& path, const std::string& text) {
     if (!file) throw Failure("cannot write " + path + ": " + std::strerror(errno));
   }
   out.Commit();
-}
-
-Audio DemoSignal(int sampleRate, double seconds) {
-  Audio a;
-  a.sampleRate = sampleRate;
-  const size_t n = static_cast<size_t>(seconds * sampleRate);
-  a.left.assign(n, 0.0f);
-  a.right.assign(n, 0.0f);
-  const double fs = sampleRate;
-  const double chord[] = {220.0, 277.18, 329.63, 440.0};  // A major
-  uint32_t noise = 12345;
-  // The pattern repeats every 8 s, so that a signal of any length stays
-  // finite and keeps its character (its sweep would otherwise overflow).
-  const size_t cycle = static_cast<size_t>(8 * sampleRate);
-  for (size_t i = 0; i < n; ++i) {
-    const double t = static_cast<double>(i % cycle) / fs;
-    const double end = std::min(8.0, seconds - static_cast<double>(i - i % cycle) / fs);
-    double l = 0, r = 0;
-    // 0 to 3 s: a sustained chord, spread a little across the channels.
-    if (t < 3.0) {
-      const double envelope = std::min(1.0, t * 8.0) * std::min(1.0, (3.0 - t) * 4.0);
-      for (int k = 0; k < 4; ++k) {
-        const double v = std::sin(2.0 * M_PI * chord[k] * t) * 0.12 * envelope;
-        l += v * (k % 2 ? 0.7 : 1.0);
-        r += v * (k % 2 ? 1.0 : 0.7);
-      }
-    }
-    // 2.5 to 5.5 s: percussive hits, a noise burst and a low thump, four per second.
-    if (t >= 2.5 && t < 5.5) {
-      const double since = std::fmod(t - 2.5, 0.25);
-      noise = noise * 1664525u + 1013904223u;
-      const double white = (static_cast<double>(noise >> 8) / 8388608.0) - 1.0;
-      const double hit = std::exp(-since * 40.0) * (0.35 * white + 0.5 * std::sin(2.0 * M_PI * 60.0 * since));
-      l += hit;
-      r += hit * 0.8;
-    }
-    // 5 to 8 s: a logarithmic sweep from 40 Hz to 16 kHz, faded out over its
-    // last 0.1 s.
-    if (t >= 5.0) {
-      const double u = (t - 5.0) / 3.0;
-      const double k = std::log(16000.0 / 40.0);
-      const double phase = 2.0 * M_PI * 40.0 * 3.0 * (std::exp(k * u) - 1.0) / k;
-      const double v = 0.3 * std::sin(phase) * std::min(1.0, (end - t) * 10.0);
-      l += v;
-      r += v;
-    }
-    a.left[i] = static_cast<float>(l);
-    a.right[i] = static_cast<float>(r);
-  }
-  // Peak at -3 dBFS, leaving the effects some headroom.
-  float peak = 0;
-  for (size_t i = 0; i < n; ++i) peak = std::max({peak, std::fabs(a.left[i]), std::fabs(a.right[i])});
-  const float scale = peak > 0 ? 0.70710678f / peak : 1.0f;
-  for (size_t i = 0; i < n; ++i) a.left[i] *= scale, a.right[i] *= scale;
-  return a;
 }
 
 }  // namespace velmor::cli

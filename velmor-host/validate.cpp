@@ -22,7 +22,7 @@
 
 #include "host/allocation_counter.h"
 #include "host/child_process.h"
-#include "tools/cli.h"
+#include "velmor-host/cli.h"
 
 namespace velmor::cli {
 namespace {

@@ -1,7 +1,7 @@
 // SVG line charts for velmor-host's measurements.
-#include "tools/plot.h"
+#include "velmor-host/plot.h"
 
-#include "tools/cli.h"
+#include "velmor-host/cli.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,6 +1,9 @@
-// Shared pieces of the velmor-host commands.
+// What the velmor-host commands share: failures, the command line, plug-ins
+// and their settings (arguments.cpp), audio and text files (files.cpp), the
+// demo signal (signal.cpp), and one entry point per command.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
@@ -44,6 +47,9 @@ class Arguments {
   std::vector<std::string> words_;
   size_t position_ = 0;
 };
+
+// A level in dB; -inf for 0.
+inline double Decibels(double linear) { return linear > 0 ? 20.0 * std::log10(linear) : -INFINITY; }
 
 double ParseNumber(const std::string& text, const std::string& what);
 int64_t ParseInteger(const std::string& text, const std::string& what);

@@ -8,8 +8,8 @@
 #include <cstring>
 #include <cstdio>
 
-#include "tools/cli.h"
-#include "tools/plot.h"
+#include "velmor-host/cli.h"
+#include "velmor-host/plot.h"
 
 namespace velmor::cli {
 namespace {
@@ -77,7 +77,6 @@ std::vector<float> Sine(double frequency, double amplitude, size_t n, int rate) 
   return x;
 }
 
-double Decibels(double v) { return v > 0 ? 20.0 * std::log10(v) : -INFINITY; }
 
 // The frequency of x between successive upward zero crossings (each placed
 // by linear interpolation), at the time of the later crossing in ms.

@@ -1,6 +1,5 @@
-// velmor-host info, render and signal.
-#include <ebur128.h>
-#include <soxr.h>
+// velmor-host render: audio files through a stack of plug-ins, one block per
+// video frame, with keyframed values, warnings and loudness figures.
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,20 +9,11 @@
 #include <cmath>
 #include <cstdio>
 
-#include "tools/cli.h"
+#include "velmor-host/cli.h"
+#include "velmor-host/loudness.h"
 
 namespace velmor::cli {
 namespace {
-
-const char* KindName(host::ItemKind kind) {
-  switch (kind) {
-    case host::ItemKind::Track: return "track";
-    case host::ItemKind::Select: return "select";
-    default: return "unknown";
-  }
-}
-
-double Decibels(double linear) { return linear > 0 ? 20.0 * std::log10(linear) : -INFINITY; }
 
 struct Level {
   double peak = 0, rms = 0;
@@ -38,67 +28,6 @@ void Progress(size_t done, size_t total) {
 }
 
 }  // namespace
-
-namespace {
-
-// The descriptor as an HTML fragment (Japanese headings): the name, the
-// information line and a table of the items.
-void PrintHtml(const host::Description& d, const std::string& file) {
-  std::printf("<h2>%s <small>(%s)</small></h2>\n", XmlEscape(d.name).c_str(), XmlEscape(file).c_str());
-  std::printf("<p class=\"information\">%s</p>\n", XmlEscape(d.information).c_str());
-  std::printf("<table class=\"items\">\n<thead><tr><th>項目</th><th>種類</th><th>範囲</th><th>初期値</th>"
-              "<th>刻み</th><th>選択肢</th></tr></thead>\n<tbody>\n");
-  for (const host::ItemInfo& item : d.items) {
-    std::printf("<tr><th scope=\"row\">%s</th>", XmlEscape(item.label).c_str());
-    if (item.kind == host::ItemKind::Track) {
-      std::printf("<td>トラックバー</td><td>%g 〜 %g</td><td>%g</td><td>%g</td><td></td></tr>\n", item.min, item.max,
-                  item.defaultValue, item.step);
-    } else {
-      std::string options, initial;
-      for (const auto& option : item.options) {
-        options += (options.empty() ? "" : "<br>") + std::to_string(option.value) + ": " + XmlEscape(option.name);
-        if (option.value == item.defaultValue) initial = XmlEscape(option.name);
-      }
-      std::printf("<td>リスト</td><td></td><td>%s</td><td></td><td>%s</td></tr>\n",
-                  initial.empty() ? std::to_string(static_cast<int64_t>(item.defaultValue)).c_str() : initial.c_str(),
-                  options.c_str());
-    }
-  }
-  std::printf("</tbody>\n</table>\n");
-}
-
-}  // namespace
-
-int Info(Arguments& args) {
-  std::string path;
-  bool html = false;
-  while (!args.Empty()) {
-    const std::string word = args.Next("PLUGIN");
-    if (word == "--html") html = true;
-    else if (word.rfind("--", 0) == 0) throw UsageError("unknown option " + word);
-    else if (path.empty()) path = word;
-    else throw UsageError("info takes one PLUGIN");
-  }
-  if (path.empty()) throw UsageError("missing PLUGIN");
-  auto plugin = OpenPlugin(path);
-  const host::Description& d = plugin->description();
-  if (html) {
-    PrintHtml(d, path.substr(path.find_last_of("/\\") + 1));
-    return 0;
-  }
-  std::printf("name:        %s\nlabel:       %s\ninformation: %s\nflags:       %d\nitems:\n", d.name.c_str(),
-              d.label.c_str(), d.information.c_str(), d.flags);
-  for (size_t i = 0; i < d.items.size(); ++i) {
-    const host::ItemInfo& item = d.items[i];
-    std::printf("  %zu. %-6s %s  default %g", i + 1, KindName(item.kind), item.label.c_str(), item.defaultValue);
-    if (item.kind == host::ItemKind::Track)
-      std::printf("  range %g to %g  step %g\n", item.min, item.max, item.step);
-    else
-      std::printf("\n");
-    for (const auto& option : item.options) std::printf("       %d = %s\n", option.value, option.name.c_str());
-  }
-  return 0;
-}
 
 namespace {
 
@@ -195,107 +124,6 @@ struct Stage {
   std::vector<std::string> settings;
   std::unique_ptr<host::Plugin> plugin;
   std::vector<Automation> automations;
-};
-
-// Integrated loudness, loudness range and true peak of a stereo signal, per
-// EBU R128 and EBU Tech 3342. Loudness comes from libebur128. Its range is
-// taken here from the short-term loudness every 100 ms (libebur128's own
-// range steps by a second, which on short programmes gives another figure
-// than meters that step by 100 ms, ffmpeg's among them). The true peak is the
-// largest sample of the signal oversampled by libsoxr at very high quality
-// (4x under 96 kHz, 2x under 192 kHz): libebur128's short interpolator reads
-// a few tenths of a dB low on bright material.
-class Loudness {
- public:
-  explicit Loudness(int rate)
-      : state_(ebur128_init(2, static_cast<unsigned long>(rate), EBUR128_MODE_I | EBUR128_MODE_S)),
-        step_(static_cast<size_t>(rate / 10)),
-        factor_(rate < 96000 ? 4 : rate < 192000 ? 2 : 1) {
-    if (state_ == nullptr) throw Failure("cannot measure loudness at " + std::to_string(rate) + " Hz");
-    if (factor_ > 1) {
-      const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_VHQ, 0);
-      soxr_error_t error = nullptr;
-      oversampler_ = soxr_create(rate, static_cast<double>(rate) * factor_, 2, &error, nullptr, &quality, nullptr);
-      if (error != nullptr) throw Failure(std::string("cannot oversample for the true peak: ") + error);
-    }
-  }
-  ~Loudness() {
-    ebur128_destroy(&state_);
-    soxr_delete(oversampler_);
-  }
-  Loudness(const Loudness&) = delete;
-  Loudness& operator=(const Loudness&) = delete;
-
-  void Add(const float* left, const float* right, size_t n) {
-    while (n > 0) {
-      const size_t m = std::min(n, step_ - sinceStep_);
-      interleaved_.resize(2 * m);
-      for (size_t i = 0; i < m; ++i) interleaved_[2 * i] = left[i], interleaved_[2 * i + 1] = right[i];
-      ebur128_add_frames_float(state_, interleaved_.data(), m);
-      Oversample(interleaved_.data(), m);
-      left += m, right += m, n -= m;
-      if ((sinceStep_ += m) == step_) {
-        sinceStep_ = 0;
-        // Once the 3 s window is full.
-        double shortTerm = -HUGE_VAL;
-        if (++steps_ >= 30 && ebur128_loudness_shortterm(state_, &shortTerm) == EBUR128_SUCCESS)
-          shortTerms_.push_back(shortTerm);
-      }
-    }
-  }
-  // After the last Add: the oversampler's tail.
-  void Finish() { Oversample(nullptr, 0); }
-
-  double Integrated() const {
-    double v = -HUGE_VAL;
-    ebur128_loudness_global(state_, &v);
-    return v;
-  }
-  // EBU Tech 3342: short-term values above -70 LUFS and above the relative
-  // gate 20 LU under their mean power; the range from the 10th to the 95th
-  // percentile, each the value of rank round(p N) among the N kept.
-  double Range() const {
-    std::vector<double> kept;
-    double power = 0.0;
-    for (double l : shortTerms_)
-      if (l >= -70.0) kept.push_back(l), power += std::pow(10.0, l / 10.0);
-    if (kept.empty()) return 0.0;
-    const double gate = 10.0 * std::log10(power / static_cast<double>(kept.size())) - 20.0;
-    std::vector<double> gated;
-    for (double l : kept)
-      if (l >= gate) gated.push_back(l);
-    std::sort(gated.begin(), gated.end());
-    auto percentile = [&](double p) {
-      const auto rank = static_cast<size_t>(std::floor(p * static_cast<double>(gated.size()) + 0.5));
-      return gated[std::clamp<size_t>(rank, 1, gated.size()) - 1];
-    };
-    return percentile(0.95) - percentile(0.10);
-  }
-  double TruePeakDecibels() const { return Decibels(truePeak_); }
-
- private:
-  // Feeds n interleaved frames (none: flush) and keeps the largest magnitude.
-  void Oversample(const float* frames, size_t n) {
-    for (size_t i = 0; i < 2 * n; ++i) truePeak_ = std::max(truePeak_, static_cast<double>(std::fabs(frames[i])));
-    if (oversampler_ == nullptr) return;
-    oversampled_.resize(2 * (n * factor_ + 256));
-    const size_t room = oversampled_.size() / 2;
-    for (;;) {
-      size_t used = 0, made = 0;
-      soxr_process(oversampler_, frames, n, &used, oversampled_.data(), room, &made);
-      for (size_t i = 0; i < 2 * made; ++i)
-        truePeak_ = std::max(truePeak_, static_cast<double>(std::fabs(oversampled_[i])));
-      if (frames == nullptr ? made == 0 : used == n && made < room) break;
-      if (frames != nullptr) frames += 2 * used, n -= used;
-    }
-  }
-
-  ebur128_state* state_;
-  soxr_t oversampler_ = nullptr;
-  size_t step_, sinceStep_ = 0, steps_ = 0, factor_;
-  double truePeak_ = 0.0;
-  std::vector<double> shortTerms_;
-  std::vector<float> interleaved_, oversampled_;
 };
 
 }  // namespace
@@ -459,21 +287,6 @@ int Render(Arguments& args) {
                 outLoudness->Range(), outLoudness->TruePeakDecibels(), seconds,
                 seconds > 0 ? duration / seconds : INFINITY);
   }
-  return 0;
-}
-
-int Signal(Arguments& args) {
-  const std::string out = args.Next("OUT");
-  int rate = 44100;
-  double seconds = 8.0;
-  while (!args.Empty()) {
-    const std::string word = args.Next("argument");
-    if (word == "--rate") rate = ParseInt32(args.Next("HZ after --rate"), "--rate", 8000, 384000);
-    else if (word == "--seconds") seconds = ParseNumber(args.Next("S after --seconds"), "--seconds");
-    else throw UsageError("unknown option " + word);
-  }
-  if (!(seconds > 0) || seconds > 3600) throw UsageError("--seconds must be above 0 and at most 3600");
-  WriteAudio(out, DemoSignal(rate, seconds));
   return 0;
 }
 
