@@ -2,6 +2,12 @@
 // how big its per-object state is, how a new object starts, and one block's
 // work from item values to processed samples. Each effect file ends in its
 // handler, made by MakeEffectHandler from the effect and its item table.
+//
+// Threads: the table is constant data, read from any thread. The functions
+// that take a state touch that state only, so different objects may run on
+// different threads at once; calls on one object must not overlap. None
+// allocates, locks or waits except createState's caller, which owns the
+// memory (object_state.h).
 #pragma once
 
 #include "framework/platform.h"
@@ -22,18 +28,23 @@ namespace velmor {
 inline constexpr size_t kMaxItems = 32;
 
 struct EffectHandler {
-  const EffectInfo* info;
-  size_t stateSize;
-  size_t stateAlignment;
-  bool readsSampleRate;
-  bool clearsOnJump;
+  const EffectInfo* info;  // name, information line and items; static
+  size_t stateSize;        // bytes of one object's state
+  size_t stateAlignment;   // alignment of one object's state
+  bool readsSampleRate;    // whether a block uses BlockInfo::sampleRate
+  bool clearsOnJump;       // whether ContinueObject may call clearLines
   // Constructs a new object's state at `at` (stateSize bytes, aligned).
+  // Setup: whichever thread creates the object; not real-time (it may touch
+  // hundreds of kilobytes).
   void (*createState)(void* at);
+  // Destroys a state made by createState. Teardown, any thread.
   void (*destroyState)(void* state);
   // Empties the lines after a jump of the frame number (clearsOnJump only).
+  // Audio thread; real-time.
   void (*clearLines)(void* state);
   // One block in place: the per-block work, the samples, and the clear
   // after output that is not finite. `values` are sanitised item values.
+  // Audio thread; real-time (no allocation, no lock), flush-to-zero inside.
   void (*processBlock)(void* state, const BlockInfo& block, const ItemValues& values, float* ch0,
                        float* ch1);
 };
@@ -106,7 +117,7 @@ consteval EffectHandler MakeEffectHandler(const EffectInfo& info) {
                        &F::ProcessBlock};
 }
 
-// One block of one object, as every binding runs it. `raw` holds the item
+// One block of one object, as every binding runs it (audio thread). `raw` holds the item
 // values as the host delivered them: sliders as doubles, drop-down lists as
 // whole numbers. A slider value that is not a finite number reads as the
 // item's default.
@@ -118,52 +129,5 @@ inline void RunEffectBlock(const EffectHandler& handler, void* state, const Bloc
     values[k] = items[k].kind == ItemKind::Track && !std::isfinite(raw[k]) ? items[k].defaultValue : raw[k];
   handler.processBlock(state, block, ItemValues(values), ch0, ch1);
 }
-
-// 32-bit difference of two frame numbers, wrapping as the host's counter does.
-inline int32_t FrameDistance(int32_t frame, int32_t previous) {
-  return static_cast<int32_t>(static_cast<uint32_t>(frame) - static_cast<uint32_t>(previous));
-}
-
-// The continuity rule: a block that neither repeats nor follows the object's
-// previous block means the playback position jumped, and an effect that
-// clears on jumps empties its lines. The frame is then recorded.
-inline void ContinueObject(const EffectHandler& handler, void* state, int32_t& lastFrame, int32_t frame) {
-  if (handler.clearsOnJump) {
-    const int32_t d = FrameDistance(frame, lastFrame);
-    if (d < 0 || d > 1) handler.clearLines(state);
-  }
-  lastFrame = frame;
-}
-
-// Storage for one object's state, sized and aligned for its effect.
-class OwnedState {
- public:
-  OwnedState() = default;
-  // Allocates and constructs a new object's state; throws std::bad_alloc.
-  explicit OwnedState(const EffectHandler& handler)
-      : handler_(&handler),
-        memory_(static_cast<std::byte*>(::operator new(handler.stateSize, std::align_val_t(handler.stateAlignment)))) {
-    handler.createState(memory_);
-  }
-  OwnedState(OwnedState&& other) noexcept : handler_(other.handler_), memory_(other.memory_) {
-    other.memory_ = nullptr;
-  }
-  OwnedState& operator=(OwnedState&&) = delete;
-  ~OwnedState() {
-    if (memory_ == nullptr) return;
-    handler_->destroyState(memory_);
-    ::operator delete(memory_, std::align_val_t(handler_->stateAlignment));
-  }
-  void* get() const { return memory_; }
-  // Back to a new object's state, in place.
-  void Reset() {
-    handler_->destroyState(memory_);
-    handler_->createState(memory_);
-  }
-
- private:
-  const EffectHandler* handler_ = nullptr;
-  std::byte* memory_ = nullptr;
-};
 
 }  // namespace velmor

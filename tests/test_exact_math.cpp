@@ -9,6 +9,7 @@
 
 #include "framework/dsp/exact_math.h"
 #include "framework/dsp/phase_sine.h"
+#include "phase_sines.h"
 
 namespace velmor {
 namespace {

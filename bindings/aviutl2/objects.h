@@ -12,6 +12,7 @@
 #include <new>
 
 #include "framework/effect_handler.h"
+#include "framework/object_state.h"
 
 namespace velmor::aviutl2 {
 

@@ -12,6 +12,7 @@
 
 #include "bindings/aviutl2/descriptor.h"
 #include "bindings/aviutl2/objects.h"
+#include "framework/block_frame.h"
 #include "framework/effect_handler.h"
 
 #ifndef VELMOR_EFFECT

@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "bindings/lv2/ports.h"
+#include "framework/block_frame.h"
 #include "effect_handlers.h"
 
 namespace velmor::lv2 {

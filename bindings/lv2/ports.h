@@ -6,6 +6,7 @@
 #include <string>
 
 #include "framework/effect_handler.h"
+#include "framework/object_state.h"
 
 namespace velmor::lv2 {
 

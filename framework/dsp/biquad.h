@@ -148,7 +148,7 @@ struct ExactMath {
 // The part of a design that depends on the frequency and the rate only: w0,
 // sin w0 and cos w0. `usable` is false for a rate that describes no filter.
 struct DesignTrig {
-  double w0 = 0.0, sn = 0.0, cs = 0.0;
+  double w0 = 0.0, sinW0 = 0.0, cosW0 = 0.0;
   bool usable = false;
 };
 
@@ -158,8 +158,8 @@ inline DesignTrig MakeDesignTrig(float f, float fs) {
   DesignTrig trig;
   if (!UsableRate(fs)) return trig;
   trig.w0 = AngularFrequency(LimitFrequency(f, fs), fs);
-  trig.sn = Math::Sin(trig.w0);
-  trig.cs = Math::Cos(trig.w0);
+  trig.sinW0 = Math::Sin(trig.w0);
+  trig.cosW0 = Math::Cos(trig.w0);
   trig.usable = true;
   return trig;
 }
@@ -169,17 +169,17 @@ template <bool kHighPass>
 inline void SetPassCoefficients(BiquadSection& s, const DesignTrig& trig, float q) {
   using namespace biquad_detail;
   if (!trig.usable) return SetIdentity(s);
-  const float q2 = LimitWidth(q) + LimitWidth(q);
-  const float alpha = static_cast<float>(trig.sn / static_cast<double>(q2));
+  const float twoQ = LimitWidth(q) + LimitWidth(q);
+  const float alpha = static_cast<float>(trig.sinW0 / static_cast<double>(twoQ));
   s.a0 = alpha + 1.0f;
   s.a2 = 1.0f - alpha;
-  s.a1 = static_cast<float>(trig.cs * -2.0);
+  s.a1 = static_cast<float>(trig.cosW0 * -2.0);
   if constexpr (kHighPass) {
-    const double u = trig.cs + 1.0;
+    const double u = trig.cosW0 + 1.0;
     s.b0 = s.b2 = static_cast<float>(u * 0.5);
     s.b1 = static_cast<float>(-u);
   } else {
-    const double t = 1.0 - trig.cs;
+    const double t = 1.0 - trig.cosW0;
     s.b0 = s.b2 = static_cast<float>(t * 0.5);
     s.b1 = static_cast<float>(t);
   }
@@ -192,14 +192,14 @@ inline void SetPeakingCoefficients(BiquadSection& s, const DesignTrig& trig, flo
   if (!trig.usable) return SetIdentity(s);
   double t = kHalfLn2 * static_cast<double>(LimitWidth(bandwidth));
   t = t * trig.w0;
-  t = t / trig.sn;
-  const float alpha = static_cast<float>(Math::Sinh(t) * trig.sn);
+  t = t / trig.sinW0;
+  const float alpha = static_cast<float>(Math::Sinh(t) * trig.sinW0);
   const float A = static_cast<float>(Math::Pow10(static_cast<double>(gainDb / 40.0f)));
   s.a0 = alpha / A + 1.0f;
   s.a2 = 1.0f - alpha / A;
   s.b0 = alpha * A + 1.0f;
   s.b2 = 1.0f - alpha * A;
-  s.a1 = s.b1 = static_cast<float>(trig.cs * -2.0);
+  s.a1 = s.b1 = static_cast<float>(trig.cosW0 * -2.0);
 }
 
 // Peaking band: centre f0 in Hz, bandwidth in octaves, gain in dB, rate in Hz.

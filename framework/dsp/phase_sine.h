@@ -1,8 +1,8 @@
 // The oscillator's sine: sin P taken in double precision on the widened
 // single-precision phase and rounded back to single, for every float P.
 //
-// PhaseSine is the definition. PhaseSines gives the same values for a run of
-// phases, several to a vector: a short polynomial whose error is known gives
+// PhaseSine is the definition. PipelinedPhaseSines gives the same values for
+// a run of phases, several to a vector: a short polynomial whose error is known gives
 // sin P to about 2^-43; where the float that it rounds to cannot be told from
 // that bound (a phase whose sine lies within the bound of a point halfway
 // between two floats, about one phase in 2^18), the value is taken from
@@ -208,29 +208,6 @@ inline uint64_t PipelinedPhaseSines(Next& next, float* P, float* out, int n, Con
   }
   return 0;
 #endif
-}
-
-// out[i] = PhaseSine(P[i]) for i = 0 to n - 1. `slow`, when given, counts the
-// phases whose value the vectors could not decide.
-inline void PhaseSines(const float* P, float* out, int n, int64_t* slow = nullptr) {
-  using namespace phase_sine_detail;
-  float phases[kRun + kSinesPadding], values[kRun + kSinesPadding];
-  auto none = [](int, int) {};
-  for (int start = 0; start < n; start += kRun) {
-    const int m = n - start < kRun ? n - start : kRun;
-    struct FromArray {
-      const float* P;
-      int i, m;
-      float operator()() { return i < m ? P[i++] : 0.0f; }
-    } next{P + start, 0, m};
-    uint64_t pending = PipelinedPhaseSines(next, phases, values, m, none);
-    for (; pending != 0; pending &= pending - 1) {
-      const int i = __builtin_ctzll(pending);
-      values[i] = PhaseSine(phases[i]);
-      if (slow) ++*slow;
-    }
-    for (int i = 0; i < m; ++i) out[start + i] = values[i];
-  }
 }
 
 }  // namespace velmor

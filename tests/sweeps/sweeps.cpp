@@ -28,6 +28,7 @@
 #include "framework/dsp/biquad.h"
 #include "framework/dsp/exact_math.h"
 #include "framework/dsp/phase_sine.h"
+#include "tests/phase_sines.h"
 
 namespace {
 
@@ -137,10 +138,10 @@ int DesignSweep() {
     const auto ours = velmor::MakeDesignTrig(f, fs);
     const auto library = velmor::MakeDesignTrig<LibraryMath>(f, fs);
     ++t.trig;
-    if (ours.sn != library.sn || ours.cs != library.cs) {
+    if (ours.sinW0 != library.sinW0 || ours.cosW0 != library.cosW0) {
       ++t.trigDiffering;
       const auto right = velmor::MakeDesignTrig<QuadMath>(f, fs);
-      t.trigOursRight += ours.sn == right.sn && ours.cs == right.cs;
+      t.trigOursRight += ours.sinW0 == right.sinW0 && ours.cosW0 == right.cosW0;
     }
     for (float q : qs) {
       for (bool high : {false, true}) {
