@@ -75,6 +75,18 @@ class Frame : public Model {
   std::map<int64_t, int32_t> lastFrames_;
 };
 
+// ch = dry * ch + wet * y at each sample frame, where process(x0, x1, y0, y1)
+// makes y from the frame's inputs.
+template <class Process>
+inline void MixEachFrame(float* ch0, float* ch1, int32_t n, float dry, float wet, Process process) {
+  for (int32_t i = 0; i < n; ++i) {
+    float y0, y1;
+    process(ch0[i], ch1[i], y0, y1);
+    ch0[i] = dry * ch0[i] + wet * y0;
+    ch1[i] = dry * ch1[i] + wet * y1;
+  }
+}
+
 // An item's value as a slider's single-precision value, or a list's option.
 inline float F(double v) { return static_cast<float>(v); }
 inline int32_t I(double v) { return static_cast<int32_t>(v); }

@@ -59,6 +59,27 @@ inline Stereo RunBlock(host::Plugin& plugin, Stereo block, const host::BlockRequ
   return block;
 }
 
+// An impulse in a block of `length` samples with the first frame number,
+// then silent blocks with the others: the sum of one channel's output over
+// them all (the impulse's echo, if it survived the frame numbers).
+inline float ImpulseSumOverFrames(host::Plugin& plugin, int64_t id, const std::vector<int32_t>& frames,
+                                  size_t length, bool right) {
+  float sum = 0.0f;
+  for (size_t b = 0; b < frames.size(); ++b) {
+    const Stereo block = RunBlock(plugin, b == 0 ? Impulse(length) : Stereo(length), {.id = id, .frame = frames[b]});
+    for (float v : right ? block.right : block.left) sum += v;
+  }
+  return sum;
+}
+
+// A new object's first block is empty; its second block is a two-sample
+// impulse: the output, made by the state the empty block created.
+inline Stereo ImpulseAfterAnEmptyBlock(host::Plugin& plugin, int64_t id) {
+  std::vector<float> none;
+  EXPECT_TRUE(plugin.Process(none, none, {.id = id}).result);
+  return RunBlock(plugin, Impulse(2), {.id = id, .frame = 1});
+}
+
 // Runs `input` as consecutive blocks of `blockSize` frames, frames numbered
 // from `firstFrame`, and returns the concatenated output.
 inline Stereo RunBlocks(host::Plugin& plugin, const Stereo& input, size_t blockSize,

@@ -52,6 +52,29 @@ void ExpectSame(const Stereo& a, const Stereo& b) {
   }
 }
 
+// A block of no samples still creates the object's state, designed and
+// without history: the impulse of the next block shows it.
+TEST(BlockFrameEmptyBlock, CreatesTheStateWithoutHistory) {
+  struct Case {
+    const char* plugin;
+    const char* item;
+    double value;
+    float first, second;
+  };
+  const Case cases[] = {
+      {"VelmorDistortion", nullptr, 0.0, 0.0030589465f, 0.0076237707f},
+      {"VelmorFilter", nullptr, 0.0, 0.017677689f, 0.065103754f},
+      {"VelmorEqualizer", "1600Hz", 6.0, 1.05374f, 0.09904611f},
+  };
+  for (const Case& c : cases) {
+    auto plugin = LoadPlugin(c.plugin);
+    if (c.item) plugin->SetValue(c.item, c.value);
+    const Stereo out = ImpulseAfterAnEmptyBlock(*plugin, 60);
+    EXPECT_BITS(out.left[0], c.first) << c.plugin;
+    EXPECT_BITS(out.left[1], c.second) << c.plugin;
+  }
+}
+
 TEST_P(BlockFrame, ZeroLengthBlockCallsHostInOrder) {
   std::vector<float> none;
   auto result = plugin_->Process(none, none, BlockRequest{});

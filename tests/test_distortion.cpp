@@ -134,13 +134,5 @@ TEST_F(Distortion, TypeChangesBetweenBlocksWithoutReset) {
   }
 }
 
-TEST_F(Distortion, ZeroLengthBlockCreatesTheSections) {
-  std::vector<float> none;
-  EXPECT_TRUE(plugin_->Process(none, none, {.id = 300}).result);
-  Stereo out = RunBlock(*plugin_, Impulse(2), {.id = 300, .frame = 1});
-  EXPECT_BITS(out.left[0], 0.0030589465f);
-  EXPECT_BITS(out.left[1], 0.0076237707f);
-}
-
 }  // namespace
 }  // namespace velmor::test

@@ -105,14 +105,5 @@ TEST_F(Equalizer, ChannelsMatchAndJumpsResetNothing) {
   }
 }
 
-TEST_F(Equalizer, ZeroLengthBlockCreatesTheStates) {
-  std::vector<float> none;
-  plugin_->SetValue("1600Hz", 6.0);
-  EXPECT_TRUE(plugin_->Process(none, none, {.id = 60}).result);
-  Stereo out = RunBlock(*plugin_, Impulse(2), {.id = 60, .frame = 1});
-  EXPECT_BITS(out.left[0], 1.05374f);
-  EXPECT_BITS(out.left[1], 0.09904611f);
-}
-
 }  // namespace
 }  // namespace velmor::test

@@ -87,13 +87,5 @@ TEST_F(Filter, SameInputOnBothChannelsGivesSameOutput) {
   for (size_t i = 0; i < s.size(); ++i) ASSERT_EQ(Bits(out.left[i]), Bits(out.right[i])) << i;
 }
 
-TEST_F(Filter, ZeroLengthBlockCreatesSectionsWithoutHistory) {
-  std::vector<float> none;
-  EXPECT_TRUE(plugin_->Process(none, none, {.id = 77}).result);
-  Stereo out = RunBlock(*plugin_, Impulse(2), {.id = 77, .frame = 1});
-  EXPECT_BITS(out.left[0], 0.017677689f);
-  EXPECT_BITS(out.left[1], 0.065103754f);
-}
-
 }  // namespace
 }  // namespace velmor::test

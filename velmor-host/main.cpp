@@ -48,100 +48,124 @@ const char* const kMeasureOptions =
     "  velmor-host response VelmorFilter.auf2 --svg q.svg --set カットオフ周波数=1000 \\\n"
     "      --each クォリティファクター=0.5,1,5\n";
 
-std::string Help(const std::string& command) {
-  if (command == "info")
-    return "usage: velmor-host info PLUGIN [--html]\n\n"
-           "Prints the plug-in's name, label and information line, then every item:\n"
-           "kind, label, default, range and step, and the options with their values.\n"
-           "With --html, the same as an HTML fragment (a heading, the information line\n"
-           "and a table of the items, in Japanese).\n";
-  if (command == "render")
-    return "usage: velmor-host render PLUGIN IN OUT [--set NAME=VALUE]... [options]\n"
-           "       velmor-host render IN OUT --plugin FILE [--set NAME=VALUE]... [--plugin FILE ...]...\n"
-           "                          [--fps N] [--block N] [--rate HZ] [--rate-as-is] [--id N]\n"
-           "                          [--quiet] [--stats]\n\n"
-           "Reads IN (any file libsndfile reads: WAV, FLAC, AIFF, ...) and feeds it to the\n"
-           "plug-ins as the editor plays one object: one block per video frame (sample rate\n"
-           "/ fps samples; the last block shorter), frame numbers 0, 1, 2, ...  Each block\n"
-           "passes through every plug-in in the order given, with the same object id and\n"
-           "frame number; each --set belongs to the plug-in named before it.  Mono files\n"
-           "are fed as two identical channels; files with more channels are refused.\n"
-           "OUT is written through libsndfile, its format from the extension (.wav: 32-bit\n"
-           "float, the default; .flac: 24-bit; .aiff, .caf, .w64, .au: float; .ogg).\n\n"
-           "  --plugin FILE     the next plug-in of the stack\n"
-           "  --set NAME=VALUE  an item by its exact label or 1-based index; a drop-down\n"
-           "                    list takes an option text or an option number.  Quote a\n"
-           "                    label with parentheses for the shell: --set '音量(原音)=50'\n"
-           "  --set NAME=T:V,T:V,...\n"
-           "                    keyframes, T in seconds from the start (0 or later), each\n"
-           "                    later than the one before: the\n"
-           "                    value moves linearly between them (a drop-down list steps\n"
-           "                    at each), is held before the first and after the last, and\n"
-           "                    is taken at each frame's start\n"
-           "  --fps N           video frames per second (default 30)\n"
-           "  --block N         blocks of N samples instead of one per video frame, as\n"
-           "                    LV2 hosts run them (ffmpeg: 1024, lv2apply: 1)\n"
-           "  --rate HZ         tell the plug-ins this project rate (samples are not resampled)\n"
-           "  --rate-as-is      tell the plug-ins the file's own rate (the default)\n"
-           "  --id N            the timeline object's id (default 1)\n"
-           "  --quiet           no progress bar (shown only when stderr is a terminal)\n"
-           "  --stats           print, for input and output, peak and RMS (dBFS), integrated\n"
-           "                    loudness (LUFS), loudness range (LU) and true peak (dBTP),\n"
-           "                    and the speed\n\n"
-           "Warnings (on stderr, once each): an input sample that is not a finite number,\n"
-           "with its time; output beyond full scale (clipped in .flac, kept in the float\n"
-           "formats), and with --stats a true peak above 0 dBTP.  Ctrl-C or a kill leaves\n"
-           "no partial file behind.\n\n"
-           "Example: an equalizer, then a low-pass whose cutoff falls from 8000 Hz to\n"
-           "300 Hz over the first four seconds, then a delay:\n"
-           "  velmor-host render in.wav out.wav --plugin VelmorEqualizer.auf2 --set 100Hz=6 \\\n"
-           "      --plugin VelmorFilter.auf2 --set カットオフ周波数=0:8000,4:300 \\\n"
-           "      --plugin VelmorDelay.auf2 --set ディレイタイム=250 --stats\n";
-  if (command == "validate")
-    return "usage: velmor-host validate [--timeout SECONDS] PLUGIN...\n\n"
-           "Checks each plug-in in a child process of its own, so a crash is reported:\n"
-           "  exports      exactly GetFilterPluginTable, InitializePlugin, UninitializePlugin\n"
-           "  descriptor   UTF-16 strings that decode, item and option lists that end,\n"
-           "               option values 0 to n-1, defaults within their ranges\n"
-           "  processing   rates 8000 to 192000 Hz, blocks of 0, 1, 2, 63, 441, 1470, 4096\n"
-           "               and 48000 samples, every item at its minimum, maximum, default and\n"
-           "               random values, two objects interleaved, frame jumps both ways:\n"
-           "               the result, the call order, finite and bounded output\n"
-           "  allocation   no call to the allocator inside ProcessAudio once an object has\n"
-           "               had its first blocks and the block is no longer than one it saw\n\n"
-           "  --timeout SECONDS  the time each check may take (default 30); a plug-in past\n"
-           "                     it is killed and reported as TIMEOUT in that check\n\n"
-           "Prints a table; exits with status 1 on any failure.\n";
-  if (command == "response")
-    return std::string("usage: velmor-host response PLUGIN --svg OUT.svg [options]\n\n"
-           "The magnitude response, measured with steady sines at 240 log-spaced frequencies\n"
-           "from 20 Hz to 0.49 times the rate: dB against log frequency. The sines are small\n"
-           "(-80 dBFS), so the distortion shows its unclipped path.\n\n") + kMeasureOptions;
-  if (command == "gain")
-    return std::string("usage: velmor-host gain PLUGIN --svg OUT.svg [--seconds S] [options]\n\n"
-           "The gain over time: the output for an input of 1.0 on both channels (default\n"
-           "1 second), as tremolos and ring modulators apply it.\n\n") + kMeasureOptions;
-  if (command == "impulse")
-    return std::string("usage: velmor-host impulse PLUGIN --svg OUT.svg [--channel 0|1|both] [--seconds S] [options]\n\n"
-           "The impulse response: the output of each channel for a single sample of 1.0 at\n"
-           "the start of channel 0 (default), channel 1 or both (default 2 seconds).\n\n") + kMeasureOptions;
-  if (command == "transfer")
-    return std::string("usage: velmor-host transfer PLUGIN --svg OUT.svg [--frequency HZ] [options]\n\n"
-           "Output level against input level: a sine (default 1000 Hz) at -60 to 0 dBFS in\n"
-           "1 dB steps, and the output's peak once settled.\n\n") + kMeasureOptions;
-  if (command == "pitch")
-    return std::string("usage: velmor-host pitch PLUGIN --svg OUT.svg [--frequency HZ] [--seconds S] [options]\n\n"
-           "The pitch over time of a steady sine (default 440 Hz, 0.5 seconds) before and\n"
-           "after the plug-in, from the time between successive upward zero crossings.\n\n") + kMeasureOptions;
-  if (command == "lag")
-    return std::string("usage: velmor-host lag PLUGIN --svg OUT.svg [--seconds S] [options]\n\n"
-           "The delay over time: a ramp comes out as itself, late by the plug-in's delay at\n"
-           "that moment (default 0.05 seconds). For modulated delays such as FM.\n\n") + kMeasureOptions;
-  if (command == "signal")
-    return "usage: velmor-host signal OUT [--rate HZ] [--seconds S]\n\n"
-           "Writes the built-in stereo demo signal (default 8 seconds at 44100 Hz): a\n"
-           "chord, percussive hits and a sweep from 40 Hz to 16 kHz.\n";
-  return "";
+// Each command: its name, what runs it and its help (a measurement's help
+// ends in kMeasureOptions).
+struct Command {
+  const char* name;
+  int (*run)(velmor::cli::Arguments& args, const char* self);
+  const char* help;
+  bool measures;
+};
+
+const Command kCommands[] = {
+    {"info", [](velmor::cli::Arguments& a, const char*) { return velmor::cli::Info(a); },
+     "usage: velmor-host info PLUGIN [--html]\n\n"
+     "Prints the plug-in's name, label and information line, then every item:\n"
+     "kind, label, default, range and step, and the options with their values.\n"
+     "With --html, the same as an HTML fragment (a heading, the information line\n"
+     "and a table of the items, in Japanese).\n",
+     false},
+    {"render", [](velmor::cli::Arguments& a, const char*) { return velmor::cli::Render(a); },
+     "usage: velmor-host render PLUGIN IN OUT [--set NAME=VALUE]... [options]\n"
+     "       velmor-host render IN OUT --plugin FILE [--set NAME=VALUE]... [--plugin FILE ...]...\n"
+     "                          [--fps N] [--block N] [--rate HZ] [--rate-as-is] [--id N]\n"
+     "                          [--quiet] [--stats]\n\n"
+     "Reads IN (any file libsndfile reads: WAV, FLAC, AIFF, ...) and feeds it to the\n"
+     "plug-ins as the editor plays one object: one block per video frame (sample rate\n"
+     "/ fps samples; the last block shorter), frame numbers 0, 1, 2, ...  Each block\n"
+     "passes through every plug-in in the order given, with the same object id and\n"
+     "frame number; each --set belongs to the plug-in named before it.  Mono files\n"
+     "are fed as two identical channels; files with more channels are refused.\n"
+     "OUT is written through libsndfile, its format from the extension (.wav: 32-bit\n"
+     "float, the default; .flac: 24-bit; .aiff, .caf, .w64, .au: float; .ogg).\n\n"
+     "  --plugin FILE     the next plug-in of the stack\n"
+     "  --set NAME=VALUE  an item by its exact label or 1-based index; a drop-down\n"
+     "                    list takes an option text or an option number.  Quote a\n"
+     "                    label with parentheses for the shell: --set '音量(原音)=50'\n"
+     "  --set NAME=T:V,T:V,...\n"
+     "                    keyframes, T in seconds from the start (0 or later), each\n"
+     "                    later than the one before: the\n"
+     "                    value moves linearly between them (a drop-down list steps\n"
+     "                    at each), is held before the first and after the last, and\n"
+     "                    is taken at each frame's start\n"
+     "  --fps N           video frames per second (default 30)\n"
+     "  --block N         blocks of N samples instead of one per video frame, as\n"
+     "                    LV2 hosts run them (ffmpeg: 1024, lv2apply: 1)\n"
+     "  --rate HZ         tell the plug-ins this project rate (samples are not resampled)\n"
+     "  --rate-as-is      tell the plug-ins the file's own rate (the default)\n"
+     "  --id N            the timeline object's id (default 1)\n"
+     "  --quiet           no progress bar (shown only when stderr is a terminal)\n"
+     "  --stats           print, for input and output, peak and RMS (dBFS), integrated\n"
+     "                    loudness (LUFS), loudness range (LU) and true peak (dBTP),\n"
+     "                    and the speed\n\n"
+     "Warnings (on stderr, once each): an input sample that is not a finite number,\n"
+     "with its time; output beyond full scale (clipped in .flac, kept in the float\n"
+     "formats), and with --stats a true peak above 0 dBTP.  Ctrl-C or a kill leaves\n"
+     "no partial file behind.\n\n"
+     "Example: an equalizer, then a low-pass whose cutoff falls from 8000 Hz to\n"
+     "300 Hz over the first four seconds, then a delay:\n"
+     "  velmor-host render in.wav out.wav --plugin VelmorEqualizer.auf2 --set 100Hz=6 \\\n"
+     "      --plugin VelmorFilter.auf2 --set カットオフ周波数=0:8000,4:300 \\\n"
+     "      --plugin VelmorDelay.auf2 --set ディレイタイム=250 --stats\n",
+     false},
+    {"validate", [](velmor::cli::Arguments& a, const char* self) { return velmor::cli::Validate(a, self); },
+     "usage: velmor-host validate [--timeout SECONDS] PLUGIN...\n\n"
+     "Checks each plug-in in a child process of its own, so a crash is reported:\n"
+     "  exports      exactly GetFilterPluginTable, InitializePlugin, UninitializePlugin\n"
+     "  descriptor   UTF-16 strings that decode, item and option lists that end,\n"
+     "               option values 0 to n-1, defaults within their ranges\n"
+     "  processing   rates 8000 to 192000 Hz, blocks of 0, 1, 2, 63, 441, 1470, 4096\n"
+     "               and 48000 samples, every item at its minimum, maximum, default and\n"
+     "               random values, two objects interleaved, frame jumps both ways:\n"
+     "               the result, the call order, finite and bounded output\n"
+     "  allocation   no call to the allocator inside ProcessAudio once an object has\n"
+     "               had its first blocks and the block is no longer than one it saw\n\n"
+     "  --timeout SECONDS  the time each check may take (default 30); a plug-in past\n"
+     "                     it is killed and reported as TIMEOUT in that check\n\n"
+     "Prints a table; exits with status 1 on any failure.\n",
+     false},
+    {"response", [](velmor::cli::Arguments& a, const char*) { return velmor::cli::Response(a); },
+     "usage: velmor-host response PLUGIN --svg OUT.svg [options]\n\n"
+     "The magnitude response, measured with steady sines at 240 log-spaced frequencies\n"
+     "from 20 Hz to 0.49 times the rate: dB against log frequency. The sines are small\n"
+     "(-80 dBFS), so the distortion shows its unclipped path.\n\n",
+     true},
+    {"gain", [](velmor::cli::Arguments& a, const char*) { return velmor::cli::Gain(a); },
+     "usage: velmor-host gain PLUGIN --svg OUT.svg [--seconds S] [options]\n\n"
+     "The gain over time: the output for an input of 1.0 on both channels (default\n"
+     "1 second), as tremolos and ring modulators apply it.\n\n",
+     true},
+    {"impulse", [](velmor::cli::Arguments& a, const char*) { return velmor::cli::Impulse(a); },
+     "usage: velmor-host impulse PLUGIN --svg OUT.svg [--channel 0|1|both] [--seconds S] [options]\n\n"
+     "The impulse response: the output of each channel for a single sample of 1.0 at\n"
+     "the start of channel 0 (default), channel 1 or both (default 2 seconds).\n\n",
+     true},
+    {"transfer", [](velmor::cli::Arguments& a, const char*) { return velmor::cli::Transfer(a); },
+     "usage: velmor-host transfer PLUGIN --svg OUT.svg [--frequency HZ] [options]\n\n"
+     "Output level against input level: a sine (default 1000 Hz) at -60 to 0 dBFS in\n"
+     "1 dB steps, and the output's peak once settled.\n\n",
+     true},
+    {"pitch", [](velmor::cli::Arguments& a, const char*) { return velmor::cli::Pitch(a); },
+     "usage: velmor-host pitch PLUGIN --svg OUT.svg [--frequency HZ] [--seconds S] [options]\n\n"
+     "The pitch over time of a steady sine (default 440 Hz, 0.5 seconds) before and\n"
+     "after the plug-in, from the time between successive upward zero crossings.\n\n",
+     true},
+    {"lag", [](velmor::cli::Arguments& a, const char*) { return velmor::cli::Lag(a); },
+     "usage: velmor-host lag PLUGIN --svg OUT.svg [--seconds S] [options]\n\n"
+     "The delay over time: a ramp comes out as itself, late by the plug-in's delay at\n"
+     "that moment (default 0.05 seconds). For modulated delays such as FM.\n\n",
+     true},
+    {"signal", [](velmor::cli::Arguments& a, const char*) { return velmor::cli::Signal(a); },
+     "usage: velmor-host signal OUT [--rate HZ] [--seconds S]\n\n"
+     "Writes the built-in stereo demo signal (default 8 seconds at 44100 Hz): a\n"
+     "chord, percussive hits and a sweep from 40 Hz to 16 kHz.\n",
+     false},
+};
+
+const Command* FindCommand(const std::string& name) {
+  for (const Command& c : kCommands)
+    if (name == c.name) return &c;
+  return nullptr;
 }
 
 }  // namespace
@@ -156,27 +180,19 @@ int main(int argc, char** argv) {
     return 0;
   }
   const std::string command = argv[1];
-  const std::string help = Help(command);
-  if (help.empty()) {
+  const Command* found = FindCommand(command);
+  if (found == nullptr) {
     std::fprintf(stderr, "velmor-host: unknown command '%s' (see velmor-host --help)\n", command.c_str());
     return 2;
   }
   velmor::cli::Arguments args(argc, argv, 2);
   if (args.HasHelp()) {
-    std::fputs(help.c_str(), stdout);
+    std::fputs(found->help, stdout);
+    if (found->measures) std::fputs(kMeasureOptions, stdout);
     return 0;
   }
   try {
-    if (command == "info") return velmor::cli::Info(args);
-    if (command == "render") return velmor::cli::Render(args);
-    if (command == "validate") return velmor::cli::Validate(args, argv[0]);
-    if (command == "response") return velmor::cli::Response(args);
-    if (command == "gain") return velmor::cli::Gain(args);
-    if (command == "impulse") return velmor::cli::Impulse(args);
-    if (command == "transfer") return velmor::cli::Transfer(args);
-    if (command == "pitch") return velmor::cli::Pitch(args);
-    if (command == "lag") return velmor::cli::Lag(args);
-    return velmor::cli::Signal(args);
+    return found->run(args, argv[0]);
   } catch (const velmor::cli::Failure& failure) {
     std::fprintf(stderr, "velmor-host %s: %s\n", command.c_str(), failure.what());
     return failure.status;

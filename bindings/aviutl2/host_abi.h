@@ -84,38 +84,23 @@ struct FilterPluginTable {
 inline constexpr int32_t kAudioFilterFlag = 2;
 
 static_assert(sizeof(void*) == 8, "the host ABI has 64-bit pointers");
-static_assert(offsetof(AudioProcContext, scene) == 0);
-static_assert(offsetof(AudioProcContext, object) == 8);
-static_assert(offsetof(AudioProcContext, read_samples) == 16);
-static_assert(offsetof(AudioProcContext, write_samples) == 24);
-static_assert(sizeof(AudioProcContext) == 32);
+// The byte layout, record by record.
+static_assert(offsetof(AudioProcContext, scene) == 0 && offsetof(AudioProcContext, object) == 8 &&
+              offsetof(AudioProcContext, read_samples) == 16 && offsetof(AudioProcContext, write_samples) == 24 &&
+              sizeof(AudioProcContext) == 32);
 static_assert(offsetof(HostSceneInfo, sample_rate) == 16);
-static_assert(offsetof(HostObjectInfo, id) == 0);
-static_assert(offsetof(HostObjectInfo, frame) == 8);
-static_assert(offsetof(HostObjectInfo, sample_count) == 56);
-static_assert(offsetof(FilterPluginTable, flags) == 0);
-static_assert(offsetof(FilterPluginTable, name) == 8);
-static_assert(offsetof(FilterPluginTable, label) == 16);
-static_assert(offsetof(FilterPluginTable, information) == 24);
-static_assert(offsetof(FilterPluginTable, items) == 32);
-static_assert(offsetof(FilterPluginTable, process_video) == 40);
-static_assert(offsetof(FilterPluginTable, process_audio) == 48);
-static_assert(sizeof(FilterPluginTable) == 56);
-static_assert(offsetof(TrackItem, type) == 0);
-static_assert(offsetof(TrackItem, name) == 8);
-static_assert(offsetof(TrackItem, value) == 16);
-static_assert(offsetof(TrackItem, min) == 24);
-static_assert(offsetof(TrackItem, max) == 32);
-static_assert(offsetof(TrackItem, step) == 40);
-static_assert(sizeof(TrackItem) == 48);
-static_assert(offsetof(SelectItem, type) == 0);
-static_assert(offsetof(SelectItem, name) == 8);
-static_assert(offsetof(SelectItem, value) == 16);
-static_assert(offsetof(SelectItem, options) == 24);
-static_assert(sizeof(SelectItem) == 32);
-static_assert(offsetof(SelectOption, name) == 0);
-static_assert(offsetof(SelectOption, value) == 8);
-static_assert(sizeof(SelectOption) == 16);
+static_assert(offsetof(HostObjectInfo, id) == 0 && offsetof(HostObjectInfo, frame) == 8 &&
+              offsetof(HostObjectInfo, sample_count) == 56);
+static_assert(offsetof(FilterPluginTable, flags) == 0 && offsetof(FilterPluginTable, name) == 8 &&
+              offsetof(FilterPluginTable, label) == 16 && offsetof(FilterPluginTable, information) == 24 &&
+              offsetof(FilterPluginTable, items) == 32 && offsetof(FilterPluginTable, process_video) == 40 &&
+              offsetof(FilterPluginTable, process_audio) == 48 && sizeof(FilterPluginTable) == 56);
+static_assert(offsetof(TrackItem, type) == 0 && offsetof(TrackItem, name) == 8 && offsetof(TrackItem, value) == 16 &&
+              offsetof(TrackItem, min) == 24 && offsetof(TrackItem, max) == 32 && offsetof(TrackItem, step) == 40 &&
+              sizeof(TrackItem) == 48);
+static_assert(offsetof(SelectItem, type) == 0 && offsetof(SelectItem, name) == 8 && offsetof(SelectItem, value) == 16 &&
+              offsetof(SelectItem, options) == 24 && sizeof(SelectItem) == 32);
+static_assert(offsetof(SelectOption, name) == 0 && offsetof(SelectOption, value) == 8 && sizeof(SelectOption) == 16);
 static_assert(sizeof(bool) == 1, "the callbacks return a one-byte boolean");
 
 }  // namespace velmor

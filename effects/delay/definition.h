@@ -5,18 +5,15 @@
 #pragma once
 
 #include <algorithm>
-#include <cmath>
 #include <cstdint>
 #include <vector>
 
-#include "framework/dsp/definitions.h"
 #include "framework/definition_frame.h"
+#include "framework/dsp/definitions.h"
 
-namespace velmor::delay::plain {
+namespace velmor::definition {
 
-using definition::F;
-using definition::I;
-struct Definition {
+struct Delay {
   static constexpr int32_t kLength = 50000;
   static constexpr bool kClearsOnJump = true;
   static constexpr bool kSlider[] = {true, true, false, true, true};
@@ -83,13 +80,10 @@ struct Definition {
   static void Run(State& s, const std::vector<double>& v, float fs, float* ch0, float* ch1, int32_t n) {
     const float dry = F(v[0]) / 100.0f, wet = F(v[1]) / 100.0f;
     ConfigureDelay(s, F(v[3]), F(v[4]) * 0.8f, I(v[2]), fs);
-    for (int32_t i = 0; i < n; ++i) {
-      float tapL, tapR;
-      ProcessDelaySample(s, ch0[i], ch1[i], tapL, tapR);
-      ch0[i] = dry * ch0[i] + tapL * wet;
-      ch1[i] = dry * ch1[i] + tapR * wet;
-    }
+    MixEachFrame(ch0, ch1, n, dry, wet, [&](float x0, float x1, float& tapL, float& tapR) {
+      ProcessDelaySample(s, x0, x1, tapL, tapR);
+    });
   }
 };
 
-}  // namespace velmor::delay::plain
+}  // namespace velmor::definition

@@ -6,19 +6,15 @@
 // wavefront, three samples apart.
 #pragma once
 
-#include <algorithm>
-#include <cmath>
 #include <cstdint>
 #include <vector>
 
-#include "framework/dsp/definitions.h"
 #include "framework/definition_frame.h"
+#include "framework/dsp/definitions.h"
 
-namespace velmor::distortion::plain {
+namespace velmor::definition {
 
-using definition::F;
-using definition::I;
-struct Definition {
+struct Distortion {
   static constexpr bool kClearsOnJump = false;
   static constexpr bool kSlider[] = {true, false, true, true, true};
   static constexpr double kDefaults[] = {50.0, 0, 50.0, 0.5, 0.0};
@@ -57,4 +53,4 @@ struct Definition {
   }
 };
 
-}  // namespace velmor::distortion::plain
+}  // namespace velmor::definition

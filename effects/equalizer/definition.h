@@ -5,18 +5,13 @@
 // bands as a wavefront, four or eight lanes at a time.
 #pragma once
 
-#include <algorithm>
-#include <cmath>
 #include <cstdint>
 #include <vector>
 
-#include "framework/dsp/definitions.h"
 #include "framework/definition_frame.h"
+#include "framework/dsp/definitions.h"
 
-namespace velmor::equalizer::plain {
-
-using definition::F;
-using definition::I;
+namespace velmor::definition {
 constexpr float kCentres[8] = {100, 200, 400, 800, 1600, 3200, 6400, 12800};
 
 // One sample through the eight bands in order.
@@ -25,7 +20,7 @@ float ProcessEqualizerSample(BiquadSection (&bands)[8], float x) {
   return x;
 }
 
-struct Definition {
+struct Equalizer {
   static constexpr bool kClearsOnJump = false;
   static constexpr bool kSlider[] = {true, true, true, true, true, true, true, true};
   static constexpr double kDefaults[] = {0, 0, 0, 0, 0, 0, 0, 0};
@@ -51,4 +46,4 @@ struct Definition {
   }
 };
 
-}  // namespace velmor::equalizer::plain
+}  // namespace velmor::definition

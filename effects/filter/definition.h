@@ -5,19 +5,15 @@
 // quotients once per block and runs both channels' recurrences side by side.
 #pragma once
 
-#include <algorithm>
-#include <cmath>
 #include <cstdint>
 #include <vector>
 
-#include "framework/dsp/definitions.h"
 #include "framework/definition_frame.h"
+#include "framework/dsp/definitions.h"
 
-namespace velmor::filter::plain {
+namespace velmor::definition {
 
-using definition::F;
-using definition::I;
-struct Definition {
+struct Filter {
   static constexpr bool kClearsOnJump = false;
   static constexpr bool kSlider[] = {false, true, true};
   static constexpr double kDefaults[] = {0, 2000.0, 1.0};
@@ -42,4 +38,4 @@ struct Definition {
   }
 };
 
-}  // namespace velmor::filter::plain
+}  // namespace velmor::definition

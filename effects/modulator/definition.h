@@ -6,19 +6,15 @@
 #pragma once
 
 #include <algorithm>
-#include <cmath>
 #include <cstdint>
 #include <vector>
 
-#include "framework/dsp/definitions.h"
 #include "framework/definition_frame.h"
+#include "framework/dsp/definitions.h"
 
-namespace velmor::modulator::plain {
+namespace velmor::definition {
 
-using definition::F;
-using definition::I;
-
-struct Definition {
+struct Modulator {
   static constexpr bool kClearsOnJump = false;
   static constexpr bool kSlider[] = {false, false, true, true};
   static constexpr double kDefaults[] = {0, 0, 800.0, 0.3};
@@ -76,4 +72,4 @@ struct Definition {
   }
 };
 
-}  // namespace velmor::modulator::plain
+}  // namespace velmor::definition

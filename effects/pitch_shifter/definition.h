@@ -10,14 +10,12 @@
 #include <cstdint>
 #include <vector>
 
-#include "framework/dsp/definitions.h"
 #include "framework/definition_frame.h"
+#include "framework/dsp/definitions.h"
 
-namespace velmor::pitch_shifter::plain {
+namespace velmor::definition {
 
-using definition::F;
-using definition::I;
-struct Definition {
+struct PitchShifter {
   static constexpr int32_t kLength = 3000;
   static constexpr bool kClearsOnJump = true;
   static constexpr bool kSlider[] = {true, true, true};
@@ -65,13 +63,10 @@ struct Definition {
     // 2^(pitch / 12) - 1, held at 7 so that every crossfade ends in range.
     const float drift = static_cast<float>(std::pow(2.0, static_cast<double>(F(v[2]) / 12.0f)) - 1.0);
     s.drift = drift < 7.0f ? drift : 7.0f;
-    for (int32_t i = 0; i < n; ++i) {
-      float s0, s1;
-      ProcessPitchShiftSample(s, ch0[i], ch1[i], s0, s1);
-      ch0[i] = dry * ch0[i] + wet * s0;
-      ch1[i] = dry * ch1[i] + wet * s1;
-    }
+    MixEachFrame(ch0, ch1, n, dry, wet, [&](float x0, float x1, float& s0, float& s1) {
+      ProcessPitchShiftSample(s, x0, x1, s0, s1);
+    });
   }
 };
 
-}  // namespace velmor::pitch_shifter::plain
+}  // namespace velmor::definition

@@ -4,20 +4,15 @@
 // in locals, the sines taken several to a vector and correctly rounded.
 #pragma once
 
-#include <algorithm>
-#include <cmath>
 #include <cstdint>
 #include <vector>
 
-#include "framework/dsp/definitions.h"
 #include "framework/definition_frame.h"
+#include "framework/dsp/definitions.h"
 
-namespace velmor::tremolo::plain {
+namespace velmor::definition {
 
-using definition::F;
-using definition::I;
-
-struct Definition {
+struct Tremolo {
   static constexpr bool kClearsOnJump = false;
   static constexpr bool kSlider[] = {false, false, true, true};
   static constexpr double kDefaults[] = {0, 0, 3.0, 0.3};
@@ -41,4 +36,4 @@ struct Definition {
   }
 };
 
-}  // namespace velmor::tremolo::plain
+}  // namespace velmor::definition

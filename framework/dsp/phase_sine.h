@@ -51,32 +51,14 @@ inline constexpr int kRun = 64;             // phases of one pipelined run at mo
 
 #if VELMOR_PHASE_SINE_X86
 
-// The compiler's vector types of two and four lanes.
+// The compiler's vector types of kLanes lanes.
 template <int kLanes>
-struct Lanes;
-template <>
-struct Lanes<2> {
-  typedef double Doubles __attribute__((vector_size(16)));
-  typedef float Floats __attribute__((vector_size(8)));
-  typedef int64_t Words __attribute__((vector_size(16)));
-  typedef int32_t Flags __attribute__((vector_size(8)));
-  typedef uint32_t Bits __attribute__((vector_size(8)));
-};
-template <>
-struct Lanes<4> {
-  typedef double Doubles __attribute__((vector_size(32)));
-  typedef float Floats __attribute__((vector_size(16)));
-  typedef int64_t Words __attribute__((vector_size(32)));
-  typedef int32_t Flags __attribute__((vector_size(16)));
-  typedef uint32_t Bits __attribute__((vector_size(16)));
-};
-template <>
-struct Lanes<8> {
-  typedef double Doubles __attribute__((vector_size(64)));
-  typedef float Floats __attribute__((vector_size(32)));
-  typedef int64_t Words __attribute__((vector_size(64)));
-  typedef int32_t Flags __attribute__((vector_size(32)));
-  typedef uint32_t Bits __attribute__((vector_size(32)));
+struct Lanes {
+  typedef double Doubles __attribute__((vector_size(8 * kLanes)));
+  typedef float Floats __attribute__((vector_size(4 * kLanes)));
+  typedef int64_t Words __attribute__((vector_size(8 * kLanes)));
+  typedef int32_t Flags __attribute__((vector_size(4 * kLanes)));
+  typedef uint32_t Bits __attribute__((vector_size(4 * kLanes)));
 };
 
 // One vector of sines: out[0, kLanes) from the phases f. A lane whose float

@@ -14,13 +14,13 @@ namespace velmor::reference {
 
 std::unique_ptr<Model> MakeModel(const std::string& plugin) {
   using definition::Frame;
-  if (plugin == "VelmorFilter") return std::make_unique<Frame<filter::plain::Definition>>();
-  if (plugin == "VelmorEqualizer") return std::make_unique<Frame<equalizer::plain::Definition>>();
-  if (plugin == "VelmorDistortion") return std::make_unique<Frame<distortion::plain::Definition>>();
-  if (plugin == "VelmorDelay") return std::make_unique<Frame<delay::plain::Definition>>();
-  if (plugin == "VelmorPitchShifter") return std::make_unique<Frame<pitch_shifter::plain::Definition>>();
-  if (plugin == "VelmorTremolo") return std::make_unique<Frame<tremolo::plain::Definition>>();
-  if (plugin == "VelmorModulator") return std::make_unique<Frame<modulator::plain::Definition>>();
+  if (plugin == "VelmorFilter") return std::make_unique<Frame<definition::Filter>>();
+  if (plugin == "VelmorEqualizer") return std::make_unique<Frame<definition::Equalizer>>();
+  if (plugin == "VelmorDistortion") return std::make_unique<Frame<definition::Distortion>>();
+  if (plugin == "VelmorDelay") return std::make_unique<Frame<definition::Delay>>();
+  if (plugin == "VelmorPitchShifter") return std::make_unique<Frame<definition::PitchShifter>>();
+  if (plugin == "VelmorTremolo") return std::make_unique<Frame<definition::Tremolo>>();
+  if (plugin == "VelmorModulator") return std::make_unique<Frame<definition::Modulator>>();
   return nullptr;
 }
 
