@@ -10,6 +10,12 @@ target_compile_options(velmor_flags INTERFACE
 if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
   target_compile_options(velmor_flags INTERFACE -Wno-psabi)
 endif()
+# A wavefront's sections in four-lane vectors per channel take 320 bytes; GCC
+# keeps a local that large in registers only with a higher limit than its
+# default, and otherwise reloads it after every store to the channels.
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  target_compile_options(velmor_flags INTERFACE --param=sra-max-scalarization-size-Ospeed=1024)
+endif()
 # x86-64 evaluates float arithmetic in SSE registers at its own precision.
 if(CMAKE_SYSTEM_PROCESSOR MATCHES "x86|AMD64|amd64" OR WIN32)
   target_compile_options(velmor_flags INTERFACE -mfpmath=sse -msse2)

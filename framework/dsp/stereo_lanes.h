@@ -16,6 +16,11 @@
 #include <cstdint>
 
 #include "framework/dsp/vec4.h"
+#include "framework/platform.h"
+
+#if VELMOR_X86
+#include <immintrin.h>
+#endif
 
 // Every function of a kernel's lane work is inlined into the function that
 // chose the instruction set, so that it is compiled for that set.
@@ -67,13 +72,22 @@ typedef float Stereo8 __attribute__((vector_size(32)));
 typedef int32_t Stereo8Mask __attribute__((vector_size(32)));
 
 VELMOR_LANES Stereo8 Select(Stereo8Mask m, Stereo8 a, Stereo8 b) { return m ? a : b; }
-// As SSE's max(-1, d) then min(1, .): each keeps its second operand when its
-// comparison fails, so NaN stays NaN.
+// max(-1, d) then min(1, .), each keeping its second operand when its
+// comparison fails, so NaN stays NaN. On x86 the instructions themselves (the
+// compiler spells the comparisons as compares and blends): compiled for AVX
+// and not forced inline, so that it is inlined once the kernel's lane work is
+// inside the function compiled for AVX.
+#if VELMOR_X86
+__attribute__((target("avx"))) inline Stereo8 ClipUnit(Stereo8 a) {
+  return Stereo8(_mm256_min_ps(_mm256_set1_ps(1.0f), _mm256_max_ps(_mm256_set1_ps(-1.0f), __m256(a))));
+}
+#else
 VELMOR_LANES Stereo8 ClipUnit(Stereo8 a) {
   const Stereo8 one = Stereo8{} + 1.0f, minusOne = Stereo8{} - 1.0f;
   const Stereo8 high = minusOne > a ? minusOne : a;
   return one < high ? one : high;
 }
+#endif
 VELMOR_LANES Stereo8 ShiftIn(float x0, float x1, Stereo8 a) {
   const Stereo8 x = {x0, 0, 0, 0, x1, 0, 0, 0};
   return __builtin_shufflevector(a, x, 8, 0, 1, 2, 12, 4, 5, 6);
