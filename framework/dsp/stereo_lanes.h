@@ -75,9 +75,10 @@ VELMOR_LANES Stereo8 Select(Stereo8Mask m, Stereo8 a, Stereo8 b) { return m ? a 
 // max(-1, d) then min(1, .), each keeping its second operand when its
 // comparison fails, so NaN stays NaN. On x86 the instructions themselves (the
 // compiler spells the comparisons as compares and blends): compiled for AVX
-// and not forced inline, so that it is inlined once the kernel's lane work is
-// inside the function compiled for AVX.
-#if VELMOR_X86
+// and not forced inline, so that GCC inlines it once the kernel's lane work is
+// inside the function compiled for AVX. Clang, which builds only the checked
+// builds, refuses such a call and takes the comparisons.
+#if VELMOR_X86 && !defined(__clang__)
 __attribute__((target("avx"))) inline Stereo8 ClipUnit(Stereo8 a) {
   return Stereo8(_mm256_min_ps(_mm256_set1_ps(1.0f), _mm256_max_ps(_mm256_set1_ps(-1.0f), __m256(a))));
 }
