@@ -1,6 +1,7 @@
 #include "framework/platform.h"
 #include "host/plugin_host.h"
 
+#include "framework/float_environment.h"
 #include "host/allocation_counter.h"
 
 #include <algorithm>
@@ -13,9 +14,6 @@
 #include <windows.h>
 #else
 #include <dlfcn.h>
-#endif
-#if VELMOR_X86
-#include <xmmintrin.h>
 #endif
 
 namespace velmor::host {
@@ -82,13 +80,7 @@ int32_t SaturatedInt32(double value) {
   return static_cast<int32_t>(value);
 }
 
-uint32_t ControlWord() {
-#if VELMOR_X86
-  return _mm_getcsr();
-#else
-  return 0;
-#endif
-}
+uint32_t ControlWord() { return FloatControlWord(); }
 
 bool ReadSamples(float* buffer, int32_t channel) {
   AllocationCountingPause hostCode;

@@ -43,7 +43,7 @@ struct HostCall {
   enum Kind { Read, Write } kind;
   int32_t channel;
   const float* buffer;
-  uint32_t controlWord;  // the floating-point control word (x86 MXCSR) the host's code ran with; 0 elsewhere
+  uint32_t controlWord;  // the floating-point control register (MXCSR, FPCR) the host's code ran with
 };
 
 struct BlockResult {

@@ -9,7 +9,8 @@
 // PhaseSine. So every value is the correctly rounded one, on every platform
 // and C runtime. The vectors are SSE2 (every x86-64 processor has it) or,
 // where the processor has them, AVX2 or AVX-512, chosen once when the
-// library is loaded; all give the same values, the correctly rounded ones.
+// library is loaded, and NEON on 64-bit ARM; all give the same values, the
+// correctly rounded ones.
 #pragma once
 
 #include "framework/platform.h"
@@ -19,10 +20,8 @@
 #include "framework/dsp/constants.h"
 #include "framework/dsp/cpu.h"
 #include "framework/dsp/exact_math.h"
+#include "framework/platform.h"
 
-#if VELMOR_X86
-#define VELMOR_PHASE_SINE_X86 1
-#endif
 
 namespace velmor {
 
@@ -48,8 +47,6 @@ inline constexpr double kRelativeError = 0x1p-42;
 // phase the oscillator makes), the range that the sweep of every float
 // phase proves; any other phase takes the slow way.
 inline constexpr int kRun = 64;             // phases of one pipelined run at most
-
-#if VELMOR_PHASE_SINE_X86
 
 // The compiler's vector types of kLanes lanes.
 template <int kLanes>
@@ -147,10 +144,12 @@ template <int kLanes, class Next, class Consume>
   return pending;
 }
 
+// Two lanes of double: SSE2 on x86-64, NEON on 64-bit ARM.
 template <class Next, class Consume>
-inline uint64_t Sse2Sines(Next& next, float* P, float* out, int n, Consume& consume) {
+inline uint64_t Sines16(Next& next, float* P, float* out, int n, Consume& consume) {
   return PipelinedSines<2>(next, P, out, n, consume);
 }
+#if VELMOR_X86
 template <class Next, class Consume>
 __attribute__((target("avx2"))) inline uint64_t Avx2Sines(Next& next, float* P, float* out, int n,
                                                           Consume& consume) {
@@ -161,9 +160,6 @@ __attribute__((target("avx512f"))) inline uint64_t Avx512Sines(Next& next, float
                                                               Consume& consume) {
   return PipelinedSines<8>(next, P, out, n, consume);
 }
-
-
-
 #endif
 
 inline constexpr int kSinesPadding = 16;  // phases are made up to 8 + 8 places past n
@@ -178,18 +174,11 @@ using phase_sine_detail::kSinesPadding;
 template <class Next, class Consume>
 inline uint64_t PipelinedPhaseSines(Next& next, float* P, float* out, int n, Consume& consume) {
   using namespace phase_sine_detail;
-#if VELMOR_PHASE_SINE_X86
+#if VELMOR_X86
   if (gVectorLevel == VectorLevel::kAvx512) return Avx512Sines(next, P, out, n, consume);
   if (gVectorLevel == VectorLevel::kAvx2) return Avx2Sines(next, P, out, n, consume);
-  return Sse2Sines(next, P, out, n, consume);
-#else
-  for (int i = 0; i < n; ++i) {
-    P[i] = next();
-    out[i] = PhaseSine(P[i]);
-    consume(i, 1);
-  }
-  return 0;
 #endif
+  return Sines16(next, P, out, n, consume);
 }
 
 }  // namespace velmor

@@ -53,7 +53,7 @@ __attribute__((target("avx"))) void RunStereo8(Kernel& kernel, float* ch0, float
 template <class Kernel>
 inline void RunWithWidestLanes(Kernel& kernel, float* ch0, float* ch1, int32_t n) {
 #if VELMOR_X86
-  if (gVectorLevel != VectorLevel::kSse2) return wavefront_detail::RunStereo8(kernel, ch0, ch1, n);
+  if (gVectorLevel != VectorLevel::k16) return wavefront_detail::RunStereo8(kernel, ch0, ch1, n);
 #endif
   kernel.template RunLanes<Stereo4>(ch0, ch1, n);
 }

@@ -13,7 +13,10 @@
 // libquadmath), so that it shows which side is the correctly rounded one.
 // Exits 1 when a difference remains unexplained (ours is not the correctly
 // rounded value).
+#include "framework/platform.h"
+#if VELMOR_X86
 #include <quadmath.h>
+#endif
 
 #include <algorithm>
 #include <chrono>
@@ -53,12 +56,27 @@ struct LibraryMath {
   static double Pow10(double x) { return std::pow(10.0, x); }
 };
 
-// 113-bit values, rounded to double: the arbiter.
+// 113-bit values, rounded to double: the arbiter. GCC's __float128 and
+// libquadmath on x86-64; on 64-bit ARM Linux long double is that format.
+#if VELMOR_X86
+using Quad = __float128;
+Quad QuadSin(Quad x) { return sinq(x); }
+Quad QuadCos(Quad x) { return cosq(x); }
+Quad QuadSinh(Quad x) { return sinhq(x); }
+Quad QuadPow(Quad x, Quad y) { return powq(x, y); }
+#else
+using Quad = long double;
+static_assert(sizeof(Quad) == 16, "long double is IEEE quad precision here");
+Quad QuadSin(Quad x) { return sinl(x); }
+Quad QuadCos(Quad x) { return cosl(x); }
+Quad QuadSinh(Quad x) { return sinhl(x); }
+Quad QuadPow(Quad x, Quad y) { return powl(x, y); }
+#endif
 struct QuadMath {
-  static double Sin(double x) { return static_cast<double>(sinq(static_cast<__float128>(x))); }
-  static double Cos(double x) { return static_cast<double>(cosq(static_cast<__float128>(x))); }
-  static double Sinh(double x) { return static_cast<double>(sinhq(static_cast<__float128>(x))); }
-  static double Pow10(double x) { return static_cast<double>(powq(static_cast<__float128>(10.0), static_cast<__float128>(x))); }
+  static double Sin(double x) { return static_cast<double>(QuadSin(static_cast<Quad>(x))); }
+  static double Cos(double x) { return static_cast<double>(QuadCos(static_cast<Quad>(x))); }
+  static double Sinh(double x) { return static_cast<double>(QuadSinh(static_cast<Quad>(x))); }
+  static double Pow10(double x) { return static_cast<double>(QuadPow(static_cast<Quad>(10.0), static_cast<Quad>(x))); }
 };
 
 double Seconds(std::chrono::steady_clock::time_point since) {
@@ -217,7 +235,7 @@ int DesignSweep() {
     const float library = static_cast<float>(std::pow(2.0, y) - 1.0);
     ++drift.designs;
     if (Bits(ours) == Bits(library)) continue;
-    const float right = static_cast<float>(static_cast<double>(powq(static_cast<__float128>(2.0), static_cast<__float128>(y))) - 1.0);
+    const float right = static_cast<float>(static_cast<double>(QuadPow(static_cast<Quad>(2.0), static_cast<Quad>(y))) - 1.0);
     ++drift.differences;
     drift.unexplained += Bits(ours) != Bits(right);
     std::printf("pitch drift at %.9g semitones: ours %a, C library %a; %s\n", pitch, ours, library,
