@@ -96,12 +96,12 @@ inline std::vector<float> NoiseSignal(size_t n, unsigned seed) {
 // A plug-in at one setting against the floor, one block each in turn.
 class RatioRun {
  public:
-  RatioRun(host::Plugin& plugin, int64_t id)
+  RatioRun(host::Plugin& plugin, int64_t id, int32_t block = kBlock)
       : plugin_(plugin), left_(NoiseSignal(kBlock * 64, 1)), right_(NoiseSignal(kBlock * 64, 2)),
-        outL_(kBlock), outR_(kBlock) {
+        outL_(kBlock), outR_(kBlock), blockLength_(block) {
     scene_.sample_rate = 44100;
     object_.id = id;
-    object_.sample_count = kBlock;
+    object_.sample_count = block;
     context_ = AudioProcContext{&scene_, &object_, &ReadBlock, &WriteBlock};
     for (int w = 0; w < 16; ++w) Round();  // the object exists and is warm
     pluginNs_ = floorNs_ = 0;
@@ -111,18 +111,18 @@ class RatioRun {
   // One block through the plug-in, then one through the floor, each timed.
   void Round() {
     const size_t at = (block_++ % 64) * kBlock;
-    Stream stream{{left_.data() + at, right_.data() + at}, {outL_.data(), outR_.data()}, kBlock};
+    Stream stream{{left_.data() + at, right_.data() + at}, {outL_.data(), outR_.data()}, blockLength_};
     gStream = &stream;
     object_.frame = frame_++;
     const auto t0 = std::chrono::steady_clock::now();
     plugin_.table()->process_audio(&context_);
     const auto t1 = std::chrono::steady_clock::now();
-    floor_.Run(stream.in[0], stream.in[1], stream.out[0], stream.out[1], kBlock);
+    floor_.Run(stream.in[0], stream.in[1], stream.out[0], stream.out[1], blockLength_);
     const auto t2 = std::chrono::steady_clock::now();
     gStream = nullptr;
     pluginNs_ += std::chrono::duration<double, std::nano>(t1 - t0).count();
     floorNs_ += std::chrono::duration<double, std::nano>(t2 - t1).count();
-    frames_ += kBlock;
+    frames_ += blockLength_;
   }
 
   double pluginNsPerFrame() const { return pluginNs_ / static_cast<double>(frames_); }
@@ -136,6 +136,7 @@ class RatioRun {
   HostObjectInfo object_{};
   AudioProcContext context_{};
   FloorProbe floor_;
+  int32_t blockLength_;
   size_t block_ = 0;
   int32_t frame_ = 0;
   double pluginNs_ = 0, floorNs_ = 0;

@@ -5,7 +5,7 @@
 // version computes the same values, since none contracts a multiply-add or
 // reorders an operation.
 //
-// The environment variable VELMOR_VECTOR_LEVEL (sse2, avx, avx2 or avx512),
+// The environment variable VELMOR_VECTOR_LEVEL (sse2 or neon, avx, avx2 or avx512),
 // read at load, can lower the level, never raise it: the tests run every
 // version on one machine with it, and a user can rule the wider ones out.
 #pragma once
@@ -28,9 +28,10 @@ inline VectorLevel DetectVectorLevel() {
   level = avx512 ? VectorLevel::kAvx512 : avx2 ? VectorLevel::kAvx2 : avx ? VectorLevel::kAvx : VectorLevel::k16;
 #endif
   if (const char* cap = std::getenv("VELMOR_VECTOR_LEVEL")) {
-    const char* const names[] = {"sse2", "avx", "avx2", "avx512"};
-    for (int i = 0; i < 4; ++i)
-      if (std::strcmp(cap, names[i]) == 0 && i < static_cast<int>(level)) level = static_cast<VectorLevel>(i);
+    // "neon" names the base level too, for runs on ARM.
+    const char* const names[] = {"sse2", "avx", "avx2", "avx512", "neon"};
+    for (int i = 0; i < 5; ++i)
+      if (std::strcmp(cap, names[i]) == 0 && i % 4 < static_cast<int>(level)) level = static_cast<VectorLevel>(i % 4);
   }
   return level;
 }
