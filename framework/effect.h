@@ -43,6 +43,10 @@ struct OptionEntry {
 
 enum class ItemKind { Track, Select };
 
+// What a slider's number measures, for hosts that show units (LV2): Hz ports
+// are frequencies, drawn on a logarithmic scale.
+enum class Unit { kNone, kHz, kMs, kDb, kSemitones, kPercent };
+
 // One parameter item, in display order. The AviUtl2 descriptor and the LV2
 // ports are both made from these tables.
 struct ItemEntry {
@@ -53,11 +57,12 @@ struct ItemEntry {
   double defaultValue;
   double min, max, step;               // sliders only
   std::span<const OptionEntry> options;  // drop-down lists only
+  Unit unit = Unit::kNone;               // sliders only
 };
 
 consteval ItemEntry TrackEntry(const char16_t* label, const char* symbol, const char* english,
-                             double defaultValue, double min, double max, double step) {
-  return {ItemKind::Track, label, symbol, english, defaultValue, min, max, step, {}};
+                             double defaultValue, double min, double max, double step, Unit unit = Unit::kNone) {
+  return {ItemKind::Track, label, symbol, english, defaultValue, min, max, step, {}, unit};
 }
 
 consteval ItemEntry SelectEntry(const char16_t* label, const char* symbol, const char* english,
@@ -70,7 +75,8 @@ consteval ItemEntry SelectEntry(const char16_t* label, const char* symbol, const
           0.0,
           static_cast<double>(options.size()) - 1.0,
           1.0,
-          options};
+          options,
+          Unit::kNone};
 }
 
 // The effect's name, information line and items.
@@ -80,6 +86,7 @@ struct EffectInfo {
   const char16_t* information;   // description and version
   const char* english;           // English name
   std::span<const ItemEntry> items;
+  const char* description = "";  // one English sentence of what it does, for hosts
 };
 
 // The item values of one block, in table order. Sliders are finite doubles

@@ -1,11 +1,14 @@
 // The LV2 library against the AviUtl2 plug-ins: an instance run through the
 // LV2 descriptor gives, bit for bit, what the .auf2 gives for the same blocks,
-// rate and settings; instances run on several threads at once; run() does not
-// allocate; activate() begins a new object. A host may hand separate output
-// buffers, the input buffers (in place) or the input buffers crossed.
+// rate and settings (held to the ports' declared ranges); instances run on
+// several threads at once; run() does not allocate; activate() begins a new
+// object; the bypass switch fades to the dry input and back. A host may hand
+// separate output buffers, the input buffers (in place) or the input buffers
+// crossed.
 #include <dlfcn.h>
 #include <lv2/core/lv2.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <thread>
@@ -28,9 +31,10 @@ const LV2_Descriptor* Lv2Descriptor(size_t index) {
 // One LV2 instance with its control values and separate or shared buffers.
 class Lv2Instance {
  public:
-  Lv2Instance(const LV2_Descriptor* d, double rate, size_t items) : d_(d), controls_(items) {
+  // The last control port is the bypass switch ("enabled"), after the items.
+  Lv2Instance(const LV2_Descriptor* d, double rate, size_t items) : d_(d), controls_(items + 1, 1.0f) {
     handle_ = d_->instantiate(d_, rate, "", nullptr);
-    for (size_t k = 0; k < items; ++k) d_->connect_port(handle_, kAudioPorts + static_cast<uint32_t>(k), &controls_[k]);
+    for (size_t k = 0; k <= items; ++k) d_->connect_port(handle_, kAudioPorts + static_cast<uint32_t>(k), &controls_[k]);
     d_->activate(handle_);
   }
   ~Lv2Instance() {
@@ -127,11 +131,21 @@ class Lv2 : public ::testing::TestWithParam<size_t> {
     EXPECT_EQ(descriptor_->URI, uri);
   }
 
+  // A port's value as the LV2 binding hands it on: within the declared range,
+  // a drop-down list's rounded to an option, NaN as the default.
+  double Held(size_t k, float port) const {
+    const host::ItemInfo& item = plugin_->description().items[k];
+    if (std::isnan(port)) return item.defaultValue;
+    if (item.kind == host::ItemKind::Select)
+      return std::clamp(std::round(static_cast<double>(port)), 0.0, static_cast<double>(item.options.size() - 1));
+    return std::clamp(static_cast<double>(port), item.min, item.max);
+  }
+
   // The scenario through the .auf2, one object, frames 0, 1, 2, ...
   std::vector<Stereo> ThroughAviUtl2(const std::vector<Block>& blocks, int rate, int64_t id) {
     std::vector<Stereo> out;
     for (size_t b = 0; b < blocks.size(); ++b) {
-      for (size_t k = 0; k < blocks[b].values.size(); ++k) plugin_->SetValue(k, blocks[b].values[k]);
+      for (size_t k = 0; k < blocks[b].values.size(); ++k) plugin_->SetValue(k, Held(k, blocks[b].values[k]));
       out.push_back(RunBlock(*plugin_, blocks[b].audio, {.id = id, .frame = static_cast<int32_t>(b), .sampleRate = rate}));
     }
     return out;
@@ -216,6 +230,38 @@ TEST_P(Lv2, ThreadsRunningInstancesMatchASingleThread) {
     threads.emplace_back([&, t] { threaded[t] = ThroughLv2(scenarios[t], 48000, Lv2Instance::Buffers::kSeparate); });
   for (auto& thread : threads) thread.join();
   for (int t = 0; t < kThreads; ++t) ExpectSameBlocks(threaded[t], single[t]);
+}
+
+// The bypass switch: off, the output fades to the dry input within 10 ms
+// without a step and is then the input exactly; on again, it fades back.
+// While it stays on, it touches nothing: SameSamplesAsTheAviUtl2Plugin runs
+// with it on.
+TEST_P(Lv2, BypassFadesToTheDryInputAndBack) {
+  const size_t items = plugin_->description().items.size();
+  Lv2Instance instance(descriptor_, 48000, items);
+  Stereo sine(4800);
+  for (size_t i = 0; i < sine.size(); ++i)
+    sine.left[i] = sine.right[i] = 0.5f * std::sin(0.05f * static_cast<float>(i));
+  instance.Run(sine, Lv2Instance::Buffers::kSeparate);
+  instance.Set(items, 0.0f);
+  const Stereo fading = instance.Run(sine, Lv2Instance::Buffers::kInPlace);
+  // The fade is 480 samples; the dry input exactly after it.
+  for (size_t i = 480; i < sine.size(); ++i) {
+    ASSERT_EQ(Bits(fading.left[i]), Bits(sine.left[i])) << i;
+    ASSERT_EQ(Bits(fading.right[i]), Bits(sine.right[i])) << i;
+  }
+  const Stereo bypassed = instance.Run(sine, Lv2Instance::Buffers::kCrossed);
+  EXPECT_TRUE(SameSamples(bypassed.left, sine.left) && SameSamples(bypassed.right, sine.right));
+  instance.Set(items, 1.0f);
+  const Stereo back = instance.Run(sine, Lv2Instance::Buffers::kSeparate);
+  // No click: within the fades no step is larger than the signal's own
+  // largest step (0.025) plus what the effect itself makes between samples.
+  float steady = 0.0f, fade = 0.0f;
+  for (size_t i = 1; i < 480; ++i) {
+    fade = std::max({fade, std::fabs(fading.left[i] - fading.left[i - 1]), std::fabs(back.left[i] - back.left[i - 1])});
+    steady = std::max(steady, std::fabs(back.left[i + 480] - back.left[i + 479]));
+  }
+  EXPECT_LE(fade, std::max(steady, 0.025f) * 1.5f + 0.01f);
 }
 
 INSTANTIATE_TEST_SUITE_P(AllPlugins, Lv2, ::testing::Range<size_t>(0, std::size(kPluginNames)),

@@ -1,13 +1,22 @@
 // Every effect as an LV2 plug-in, all in one library. One instance is one
 // timeline object: activate() begins a new object, each run() is one block
 // whose frame number follows the previous block's, and the control ports are
-// read at the start of each run(). So an instance gives, sample for sample,
-// what the AviUtl2 plug-in gives for the same blocks, rate and settings.
+// read at the start of each run(), each held to its declared range (a value
+// that is not a number reads as the default). So an instance gives, sample
+// for sample, what the AviUtl2 plug-in gives for the same blocks, rate and
+// settings.
+//
+// Bypass: the "enabled" port. While it is 1, nothing of it touches a sample.
+// Switched off, the output fades to the dry input over 10 ms and is then the
+// input exactly; switched on, it fades back. The effect keeps running while
+// bypassed, so that echoes and phases carry on and nothing jumps when it
+// comes back.
 //
 // run() allocates nothing and takes no lock; instances share no mutable
 // state, so a host may run any number of them on any threads.
 #include <lv2/core/lv2.h>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -21,15 +30,24 @@
 namespace velmor::lv2 {
 namespace {
 
+// Frames of dry input kept while bypassing or fading; a longer run() is
+// taken in blocks of this length then.
+constexpr size_t kDryFrames = 4096;
+constexpr double kFadeSeconds = 0.01;
+
 struct Instance {
   const EffectHandler* effect;
   OwnedState state;
   float sampleRate;
+  float fadeStep;         // the effect's share of the output moves this far per sample
   int32_t frame = 0;      // the frame number of the next block
   int32_t lastFrame = 0;  // the frame number of the object's latest block
   const float* in[2] = {};
   float* out[2] = {};
   const float* controls[kMaxItems] = {};
+  const float* enabled = nullptr;
+  float share = -1.0f;  // the effect's share of the output, 0 to 1; -1 before the first run()
+  float dry[2][kDryFrames] = {};
 };
 
 // The scene's rate as the AviUtl2 host gives it: a whole number of Hz.
@@ -39,12 +57,13 @@ int32_t WholeRate(double rate) {
   return static_cast<int32_t>(std::lround(rate));
 }
 
-// A drop-down list's value from its float port: the nearest whole number.
-double SelectValue(float port, double defaultValue) {
-  if (std::isnan(port)) return defaultValue;
-  if (port <= static_cast<float>(INT32_MIN)) return INT32_MIN;
-  if (port >= static_cast<float>(INT32_MAX)) return INT32_MAX;
-  return static_cast<double>(std::lround(port));
+// An item's value from its port, held to the range the Turtle file declares:
+// a slider's value between its minimum and maximum, a drop-down list's the
+// nearest option; a value that is not a number reads as the default.
+double PortValue(const ItemEntry& item, float port) {
+  if (std::isnan(port)) return item.defaultValue;
+  const double value = item.kind == ItemKind::Select ? std::round(static_cast<double>(port)) : port;
+  return std::clamp(value, item.min, item.max);
 }
 
 LV2_Handle Instantiate(const LV2_Descriptor* descriptor, double rate, const char*, const LV2_Feature* const*) {
@@ -53,7 +72,9 @@ LV2_Handle Instantiate(const LV2_Descriptor* descriptor, double rate, const char
     if (PluginUri(*candidate->info) == descriptor->URI) effect = candidate;
   if (effect == nullptr) return nullptr;
   try {
-    return new Instance{effect, OwnedState(*effect), static_cast<float>(WholeRate(rate))};
+    const double fadeFrames = std::max(1.0, std::round(rate * kFadeSeconds));
+    return new Instance{effect, OwnedState(*effect), static_cast<float>(WholeRate(rate)),
+                        static_cast<float>(1.0 / fadeFrames)};
   } catch (...) {
     return nullptr;
   }
@@ -69,6 +90,8 @@ void ConnectPort(LV2_Handle handle, uint32_t port, void* data) {
     default:
       if (port - kAudioPorts < self->effect->info->items.size())
         self->controls[port - kAudioPorts] = static_cast<const float*>(data);
+      else if (port == EnabledPort(*self->effect->info))
+        self->enabled = static_cast<const float*>(data);
   }
 }
 
@@ -77,6 +100,7 @@ void Activate(LV2_Handle handle) {
   self->state.Reset();
   self->frame = 0;
   self->lastFrame = 0;
+  self->share = -1.0f;
 }
 
 // The inputs into the output buffers, where the block is processed in place.
@@ -92,29 +116,49 @@ void CopyInputs(const float* const (&in)[2], float* const (&out)[2], size_t n) {
     if (out[c] != in[c]) std::memmove(out[c], in[c], n * sizeof(float));
 }
 
+// One block of the effect in the output buffers, as the AviUtl2 plug-in runs it.
+void RunEffect(Instance& self, const double* values, const float* const (&in)[2], float* const (&out)[2],
+               size_t n) {
+  CopyInputs(in, out, n);
+  BlockInfo block{};
+  block.sampleCount = static_cast<int32_t>(n);
+  if (self.effect->readsSampleRate) block.sampleRate = self.sampleRate;
+  ContinueObject(*self.effect, self.state.get(), self.lastFrame, self.frame);
+  RunEffectBlock(*self.effect, self.state.get(), block, values, out[0], out[1]);
+  self.frame = static_cast<int32_t>(static_cast<uint32_t>(self.frame) + 1u);
+}
+
 void Run(LV2_Handle handle, uint32_t sampleCount) {
   auto* self = static_cast<Instance*>(handle);
   if (self->in[0] == nullptr || self->in[1] == nullptr || self->out[0] == nullptr || self->out[1] == nullptr)
     return;
   const auto& items = self->effect->info->items;
   double values[kMaxItems];
-  for (size_t k = 0; k < items.size(); ++k) {
-    const float* port = self->controls[k];
-    if (port == nullptr)
-      values[k] = items[k].defaultValue;
-    else if (items[k].kind == ItemKind::Select)
-      values[k] = SelectValue(*port, items[k].defaultValue);
-    else
-      values[k] = static_cast<double>(*port);
-  }
+  for (size_t k = 0; k < items.size(); ++k)
+    values[k] = self->controls[k] == nullptr ? items[k].defaultValue : PortValue(items[k], *self->controls[k]);
   const size_t n = sampleCount <= static_cast<uint32_t>(INT32_MAX) ? sampleCount : static_cast<size_t>(INT32_MAX);
-  CopyInputs(self->in, self->out, n);
-  BlockInfo block{};
-  block.sampleCount = static_cast<int32_t>(n);
-  if (self->effect->readsSampleRate) block.sampleRate = self->sampleRate;
-  ContinueObject(*self->effect, self->state.get(), self->lastFrame, self->frame);
-  RunEffectBlock(*self->effect, self->state.get(), block, values, self->out[0], self->out[1]);
-  self->frame = static_cast<int32_t>(static_cast<uint32_t>(self->frame) + 1u);
+  // Enabled unless the port says 0 (below one half); a missing port or NaN is on.
+  const float target = self->enabled != nullptr && *self->enabled < 0.5f ? 0.0f : 1.0f;
+  if (self->share < 0.0f) self->share = target;  // a new object starts as the switch stands
+  if (self->share == 1.0f && target == 1.0f) return RunEffect(*self, values, self->in, self->out, n);
+
+  // Bypassed or fading: the dry input is kept, the effect runs, and the two
+  // are mixed, the dry input exactly where the effect's share is 0.
+  for (size_t start = 0; start < n; start += kDryFrames) {
+    const size_t m = std::min(kDryFrames, n - start);
+    for (int c = 0; c < 2; ++c) std::memcpy(self->dry[c], self->in[c] + start, m * sizeof(float));
+    const float* const dry[2] = {self->dry[0], self->dry[1]};
+    float* const out[2] = {self->out[0] + start, self->out[1] + start};
+    RunEffect(*self, values, dry, out, m);
+    for (size_t i = 0; i < m; ++i) {
+      float& share = self->share;
+      share = target > share ? std::min(1.0f, share + self->fadeStep) : std::max(0.0f, share - self->fadeStep);
+      for (int c = 0; c < 2; ++c) {
+        const float wet = out[c][i], x = dry[c][i];
+        out[c][i] = share == 0.0f ? x : share == 1.0f ? wet : wet * share + x * (1.0f - share);
+      }
+    }
+  }
 }
 
 void Deactivate(LV2_Handle) {}

@@ -16,7 +16,9 @@ inline constexpr const char* kUriPrefix = "urn:velmor:";
 inline std::string PluginUri(const EffectInfo& info) { return std::string(kUriPrefix) + info.slug; }
 
 // Ports 0 to 3 are the audio ports, in this order; port 4 + k is the
-// control input of item k.
+// control input of item k; after the items comes the bypass switch
+// ("enabled"), added in 0.2, so that sessions saved before keep their
+// indices.
 enum AudioPort : uint32_t { kInLeft, kInRight, kOutLeft, kOutRight, kAudioPorts };
 
 struct AudioPortInfo {
@@ -29,5 +31,12 @@ inline constexpr AudioPortInfo kAudioPortInfo[kAudioPorts] = {
     {"in_l", "In L", true}, {"in_r", "In R", true}, {"out_l", "Out L", false}, {"out_r", "Out R", false}};
 
 inline constexpr uint32_t ControlPort(size_t item) { return kAudioPorts + static_cast<uint32_t>(item); }
+inline uint32_t EnabledPort(const EffectInfo& info) { return ControlPort(info.items.size()); }
+
+// The plug-ins' version, raised by every change a saved session survives (a
+// release has an even minor version). Apart from the effects' own version,
+// which their information lines show.
+inline constexpr int kMinorVersion = 2;
+inline constexpr int kMicroVersion = 0;
 
 }  // namespace velmor::lv2

@@ -53,21 +53,49 @@ const char* PluginClass(const std::string& slug) {
   return "lv2:ModulatorPlugin";  // the modulator, the tremolo and auto-panner
 }
 
+// The LV2 unit of a slider's number, or null.
+const char* UnitUri(Unit unit) {
+  switch (unit) {
+    case Unit::kHz: return "units:hz";
+    case Unit::kMs: return "units:ms";
+    case Unit::kDb: return "units:db";
+    case Unit::kSemitones: return "units:semitone12TET";
+    case Unit::kPercent: return "units:pc";
+    default: return nullptr;
+  }
+}
+
 std::string PluginTurtle(const EffectInfo& info) {
+  const std::string uri = PluginUri(info);
   std::ostringstream t;
   t << "@prefix doap: <http://usefulinc.com/ns/doap#> .\n"
+       "@prefix foaf: <http://xmlns.com/foaf/0.1/> .\n"
        "@prefix lv2: <http://lv2plug.in/ns/lv2core#> .\n"
+       "@prefix pg: <http://lv2plug.in/ns/ext/port-groups#> .\n"
        "@prefix pprops: <http://lv2plug.in/ns/ext/port-props#> .\n"
        "@prefix rdf: <http://www.w3.org/1999/02/22-rdf-syntax-ns#> .\n"
-       "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n\n";
-  t << "<" << PluginUri(info) << ">\n"
+       "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n"
+       "@prefix units: <http://lv2plug.in/ns/extensions/units#> .\n\n";
+  // The stereo input and output, so that hosts that pair channels through
+  // port groups (GStreamer) see one stereo effect.
+  t << "<" << uri << "#in>\n    a pg:StereoGroup , pg:InputGroup ;\n    lv2:symbol \"in\" ;\n"
+    << "    rdfs:label \"Input\" .\n\n";
+  t << "<" << uri << "#out>\n    a pg:StereoGroup , pg:OutputGroup ;\n    lv2:symbol \"out\" ;\n"
+    << "    rdfs:label \"Output\" ;\n    pg:source <" << uri << "#in> .\n\n";
+  // The project every plug-in belongs to, with its maintainer.
+  t << "<" << kUriPrefix << "project>\n    a doap:Project ;\n    doap:name \"Velmor audio effects\" ;\n"
+    << "    doap:maintainer [\n        a foaf:Person ;\n        foaf:name \"The Velmor developers\"\n    ] .\n\n";
+  t << "<" << uri << ">\n"
     << "    a lv2:Plugin , " << PluginClass(info.slug) << " ;\n"
+    << "    lv2:project <" << kUriPrefix << "project> ;\n"
     << "    doap:name " << Quoted(info.english) << " , " << Quoted(Utf8(info.name)) << "@ja ;\n"
-    << "    rdfs:comment " << Quoted(Utf8(info.information)) << "@ja ;\n"
+    << "    rdfs:comment " << Quoted(info.description) << " , " << Quoted(Utf8(info.information)) << "@ja ;\n"
     << "    doap:license <https://spdx.org/licenses/MIT> ;\n"
-    << "    lv2:minorVersion " << VELMOR_VERSION_MINOR << " ;\n"
-    << "    lv2:microVersion " << VELMOR_VERSION_PATCH << " ;\n"
+    << "    lv2:minorVersion " << kMinorVersion << " ;\n"
+    << "    lv2:microVersion " << kMicroVersion << " ;\n"
     << "    lv2:optionalFeature lv2:hardRTCapable ;\n"
+    << "    pg:mainInput <" << uri << "#in> ;\n"
+    << "    pg:mainOutput <" << uri << "#out> ;\n"
     << "    lv2:port";
   for (uint32_t p = 0; p < kAudioPorts; ++p) {
     const AudioPortInfo& port = kAudioPortInfo[p];
@@ -75,7 +103,9 @@ std::string PluginTurtle(const EffectInfo& info) {
       << "        a lv2:AudioPort , " << (port.input ? "lv2:InputPort" : "lv2:OutputPort") << " ;\n"
       << "        lv2:index " << p << " ;\n"
       << "        lv2:symbol " << Quoted(port.symbol) << " ;\n"
-      << "        lv2:name " << Quoted(port.name) << "\n    ]";
+      << "        lv2:name " << Quoted(port.name) << " ;\n"
+      << "        pg:group <" << uri << (port.input ? "#in" : "#out") << "> ;\n"
+      << "        lv2:designation " << (p % 2 == 0 ? "pg:left" : "pg:right") << "\n    ]";
   }
   for (size_t k = 0; k < info.items.size(); ++k) {
     const ItemEntry& item = info.items[k];
@@ -89,6 +119,8 @@ std::string PluginTurtle(const EffectInfo& info) {
       << "        lv2:maximum " << Decimal(item.max);
     if (item.kind == ItemKind::Track) {
       t << " ;\n        pprops:rangeSteps " << std::llround((item.max - item.min) / item.step) + 1;
+      if (const char* unit = UnitUri(item.unit)) t << " ;\n        units:unit " << unit;
+      if (item.unit == Unit::kHz) t << " ;\n        lv2:portProperty pprops:logarithmic";
     } else {
       t << " ;\n        lv2:portProperty lv2:integer , lv2:enumeration ;\n        lv2:scalePoint";
       for (size_t o = 0; o < item.options.size(); ++o)
@@ -98,6 +130,15 @@ std::string PluginTurtle(const EffectInfo& info) {
     }
     t << "\n    ]";
   }
+  // The bypass switch: a host's bypass button drives it.
+  t << " , [\n"
+    << "        a lv2:ControlPort , lv2:InputPort ;\n"
+    << "        lv2:index " << EnabledPort(info) << " ;\n"
+    << "        lv2:symbol \"enabled\" ;\n"
+    << "        lv2:name \"Enabled\" , \"有効\"@ja ;\n"
+    << "        lv2:default 1 ;\n        lv2:minimum 0 ;\n        lv2:maximum 1 ;\n"
+    << "        lv2:designation lv2:enabled ;\n"
+    << "        lv2:portProperty lv2:toggled\n    ]";
   t << " .\n";
   return t.str();
 }

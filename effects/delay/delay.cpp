@@ -184,15 +184,16 @@ constexpr OptionEntry kTypes[] = {
 };
 
 constexpr ItemEntry kItems[] = {
-    TrackEntry(u"音量(原音)", "dry", "Dry level (%)", 100.0, 0.0, 100.0, 1.0),
-    TrackEntry(u"音量(ディレイ)", "wet", "Echo level (%)", 50.0, 0.0, 100.0, 1.0),
+    TrackEntry(u"音量(原音)", "dry", "Dry level (%)", 100.0, 0.0, 100.0, 1.0, Unit::kPercent),
+    TrackEntry(u"音量(ディレイ)", "wet", "Echo level (%)", 50.0, 0.0, 100.0, 1.0, Unit::kPercent),
     SelectEntry(u"タイプ", "type", "Type", 0, kTypes),
-    TrackEntry(u"ディレイタイム", "time", "Delay time (ms)", 500.0, 50.0, 1000.0, 1.0),
+    TrackEntry(u"ディレイタイム", "time", "Delay time (ms)", 500.0, 50.0, 1000.0, 1.0, Unit::kMs),
     TrackEntry(u"フィードバック", "feedback", "Feedback", 0.1, 0.0, 1.0, 0.01),
 };
 
 constexpr EffectInfo kInfo{"delay", u"ディレイ(エコー）", u"Velmor ミニオーディオエフェクト(ディレイ) " VELMOR_VERSION_TEXT,
-                           "Velmor Delay (Echo)", kItems};
+                           "Velmor Delay (Echo)", kItems,
+                           "A stereo echo of up to a second, with crossed feedback or ping-pong from the left or the right."};
 
 }  // namespace
 

@@ -143,16 +143,17 @@ constexpr OptionEntry kTypes[] = {
 };
 
 constexpr ItemEntry kItems[] = {
-    TrackEntry(u"音量", "level", "Level (%)", 50.0, 0.0, 100.0, 1.0),
+    TrackEntry(u"音量", "level", "Level (%)", 50.0, 0.0, 100.0, 1.0, Unit::kPercent),
     SelectEntry(u"タイプ", "type", "Type", 0, kTypes),
-    TrackEntry(u"ゲイン", "gain", "Gain (%)", 50.0, 0.0, 100.0, 1.0),
+    TrackEntry(u"ゲイン", "gain", "Gain (%)", 50.0, 0.0, 100.0, 1.0, Unit::kPercent),
     TrackEntry(u"トーン", "tone", "Tone", 0.5, 0.0, 1.0, 0.01),
-    TrackEntry(u"キャラクター", "character", "Character (dB at 800 Hz)", 0.0, 0.0, 10.0, 0.01),
+    TrackEntry(u"キャラクター", "character", "Character (dB at 800 Hz)", 0.0, 0.0, 10.0, 0.01, Unit::kDb),
 };
 
 constexpr EffectInfo kInfo{"distortion", u"ディストーション/オーバードライブ",
                            u"Velmor ミニオーディオエフェクト(ディストーション) " VELMOR_VERSION_TEXT,
-                           "Velmor Distortion/Overdrive", kItems};
+                           "Velmor Distortion/Overdrive", kItems,
+                           "Distortion, overdrive and fuzz from a pre-filter, an 800 Hz character band, drive into a hard clipper and a tone filter."};
 
 }  // namespace
 

@@ -140,19 +140,20 @@ struct EqualizerEffect {
 };
 
 constexpr ItemEntry kItems[kBands] = {
-    TrackEntry(u"100Hz", "band_100", "100 Hz gain (dB)", 0.0, -15.0, 15.0, 0.1),
-    TrackEntry(u"200Hz", "band_200", "200 Hz gain (dB)", 0.0, -15.0, 15.0, 0.1),
-    TrackEntry(u"400Hz", "band_400", "400 Hz gain (dB)", 0.0, -15.0, 15.0, 0.1),
-    TrackEntry(u"800Hz", "band_800", "800 Hz gain (dB)", 0.0, -15.0, 15.0, 0.1),
-    TrackEntry(u"1600Hz", "band_1600", "1600 Hz gain (dB)", 0.0, -15.0, 15.0, 0.1),
-    TrackEntry(u"3200Hz", "band_3200", "3200 Hz gain (dB)", 0.0, -15.0, 15.0, 0.1),
-    TrackEntry(u"6400Hz", "band_6400", "6400 Hz gain (dB)", 0.0, -15.0, 15.0, 0.1),
-    TrackEntry(u"12800Hz", "band_12800", "12800 Hz gain (dB)", 0.0, -15.0, 15.0, 0.1),
+    TrackEntry(u"100Hz", "band_100", "100 Hz gain (dB)", 0.0, -15.0, 15.0, 0.1, Unit::kDb),
+    TrackEntry(u"200Hz", "band_200", "200 Hz gain (dB)", 0.0, -15.0, 15.0, 0.1, Unit::kDb),
+    TrackEntry(u"400Hz", "band_400", "400 Hz gain (dB)", 0.0, -15.0, 15.0, 0.1, Unit::kDb),
+    TrackEntry(u"800Hz", "band_800", "800 Hz gain (dB)", 0.0, -15.0, 15.0, 0.1, Unit::kDb),
+    TrackEntry(u"1600Hz", "band_1600", "1600 Hz gain (dB)", 0.0, -15.0, 15.0, 0.1, Unit::kDb),
+    TrackEntry(u"3200Hz", "band_3200", "3200 Hz gain (dB)", 0.0, -15.0, 15.0, 0.1, Unit::kDb),
+    TrackEntry(u"6400Hz", "band_6400", "6400 Hz gain (dB)", 0.0, -15.0, 15.0, 0.1, Unit::kDb),
+    TrackEntry(u"12800Hz", "band_12800", "12800 Hz gain (dB)", 0.0, -15.0, 15.0, 0.1, Unit::kDb),
 };
 
 constexpr EffectInfo kInfo{"equalizer", u"イコライザー",
                            u"Velmor ミニオーディオエフェクト(イコライザー) " VELMOR_VERSION_TEXT,
-                           "Velmor Equalizer", kItems};
+                           "Velmor Equalizer", kItems,
+                           "An eight-band graphic equalizer: peaking bands an octave wide at 100 Hz to 12800 Hz, +-15 dB each."};
 
 }  // namespace
 

@@ -75,13 +75,14 @@ constexpr OptionEntry kFilterTypes[] = {
 
 constexpr ItemEntry kItems[] = {
     SelectEntry(u"フィルタタイプ", "type", "Filter type", 0, kFilterTypes),
-    TrackEntry(u"カットオフ周波数", "cutoff", "Cutoff frequency (Hz)", 2000.0, 50.0, 18000.0, 1.0),
+    TrackEntry(u"カットオフ周波数", "cutoff", "Cutoff frequency (Hz)", 2000.0, 50.0, 18000.0, 1.0, Unit::kHz),
     TrackEntry(u"クォリティファクター", "q", "Quality factor (Q)", 1.0, 0.5, 5.0, 0.01),
 };
 
 constexpr EffectInfo kInfo{"filter", u"ローパス/ハイパスフィルター",
                            u"Velmor ミニオーディオエフェクト(フィルター) " VELMOR_VERSION_TEXT,
-                           "Velmor Low-pass/High-pass Filter", kItems};
+                           "Velmor Low-pass/High-pass Filter", kItems,
+                           "A resonant second-order low-pass or high-pass filter."};
 
 }  // namespace
 

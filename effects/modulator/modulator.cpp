@@ -216,7 +216,8 @@ constexpr ItemEntry kItems[] = {
 
 constexpr EffectInfo kInfo{"modulator", u"モジュレーター",
                            u"Velmor ミニオーディオエフェクト(モジュレーター) " VELMOR_VERSION_TEXT,
-                           "Velmor Modulator", kItems};
+                           "Velmor Modulator", kItems,
+                           "A ring modulator (a gain that follows a waveform) and an FM modulator (a delay swept by the waveform)."};
 
 }  // namespace
 

@@ -181,14 +181,15 @@ struct PitchShifterEffect {
 };
 
 constexpr ItemEntry kItems[] = {
-    TrackEntry(u"音量(原音)", "dry", "Dry level (%)", 0.0, 0.0, 100.0, 1.0),
-    TrackEntry(u"音量(ピッチシフト)", "wet", "Shifted level (%)", 100.0, 0.0, 100.0, 1.0),
-    TrackEntry(u"ピッチ", "pitch", "Pitch (semitones)", 3.0, -24.0, 24.0, 0.01),
+    TrackEntry(u"音量(原音)", "dry", "Dry level (%)", 0.0, 0.0, 100.0, 1.0, Unit::kPercent),
+    TrackEntry(u"音量(ピッチシフト)", "wet", "Shifted level (%)", 100.0, 0.0, 100.0, 1.0, Unit::kPercent),
+    TrackEntry(u"ピッチ", "pitch", "Pitch (semitones)", 3.0, -24.0, 24.0, 0.01, Unit::kSemitones),
 };
 
 constexpr EffectInfo kInfo{"pitch_shifter", u"ピッチシフター",
                            u"Velmor ミニオーディオエフェクト(ピッチシフター) " VELMOR_VERSION_TEXT,
-                           "Velmor Pitch Shifter", kItems};
+                           "Velmor Pitch Shifter", kItems,
+                           "A two-head delay-line pitch shifter of up to two octaves either way, mixed with the dry signal."};
 
 }  // namespace
 

@@ -78,12 +78,13 @@ constexpr OptionEntry kModes[] = {{u"トレモロ", "Tremolo"}, {u"パンナー"
 constexpr ItemEntry kItems[] = {
     SelectEntry(u"タイプ", "mode", "Mode", 0, kModes),
     SelectEntry(u"波形タイプ", "shape", "Waveform", 0, kWaveShapeOptions),
-    TrackEntry(u"周期", "rate", "Rate (Hz)", 3.0, 0.1, 30.0, 0.01),
+    TrackEntry(u"周期", "rate", "Rate (Hz)", 3.0, 0.1, 30.0, 0.01, Unit::kHz),
     TrackEntry(u"深さ", "depth", "Depth", 0.3, 0.0, 1.0, 0.01),
 };
 
 constexpr EffectInfo kInfo{"tremolo", u"トレモロ/パンナー", u"Velmor ミニオーディオエフェクト(トレモロ) " VELMOR_VERSION_TEXT,
-                           "Velmor Tremolo/Auto-panner", kItems};
+                           "Velmor Tremolo/Auto-panner", kItems,
+                           "A tremolo, or an auto-panner that moves the sound between the channels, from one of five waveforms."};
 
 }  // namespace
 
