@@ -130,7 +130,10 @@ std::string PluginTurtle(const EffectInfo& info) {
     }
     t << "\n    ]";
   }
-  // The bypass switch: a host's bypass button drives it.
+  // The bypass switch: a host's bypass button drives it. An integer 0 or 1
+  // rather than lv2:toggled, since GStreamer's bridge makes a toggled port a
+  // boolean property that starts false, whatever the default, and so would
+  // bypass every effect it loads.
   t << " , [\n"
     << "        a lv2:ControlPort , lv2:InputPort ;\n"
     << "        lv2:index " << EnabledPort(info) << " ;\n"
@@ -138,7 +141,7 @@ std::string PluginTurtle(const EffectInfo& info) {
     << "        lv2:name \"Enabled\" , \"有効\"@ja ;\n"
     << "        lv2:default 1 ;\n        lv2:minimum 0 ;\n        lv2:maximum 1 ;\n"
     << "        lv2:designation lv2:enabled ;\n"
-    << "        lv2:portProperty lv2:toggled\n    ]";
+    << "        lv2:portProperty lv2:integer\n    ]";
   t << " .\n";
   return t.str();
 }

@@ -2,16 +2,17 @@
 # hosts.sh BUNDLE VELMOR_HOST AUF2_DIR
 # The LV2 bundle in hosts we did not write: lv2_validate passes on it, lv2ls
 # lists all seven plug-ins, and for every plug-in, at settings that are not
-# the defaults and at 48000 Hz, ffmpeg's lv2 filter and lv2apply render a
-# float WAV whose samples are those of velmor-host render through the
-# AviUtl2 plug-in with the same blocks (ffmpeg runs 1024 samples a block, as
-# asetnsamples cuts them, lv2apply one sample). The modulator's first block
+# the defaults and at 48000 Hz, ffmpeg's lv2 filter, lv2apply, GStreamer's
+# LV2 bridge and lv2file render a float WAV whose samples are those of
+# velmor-host render through the AviUtl2 plug-in with the same blocks
+# (ffmpeg and GStreamer run 1024 samples a block, as asetnsamples and
+# audiobuffersplit cut them, lv2file 512, lv2apply one sample). The modulator's first block
 # divides by 44100 Hz and later ones by the scene's rate, so at 48000 Hz its
 # output shows whether the blocks are the same. Exits 77 (skipped) when a
 # host is not installed.
 set -euo pipefail
 bundle=$1 host=$2 auf2=$3
-for tool in lv2_validate sord_validate lv2ls lv2info lv2apply ffmpeg; do
+for tool in lv2_validate sord_validate lv2ls lv2info lv2apply ffmpeg gst-launch-1.0 lv2file; do
   command -v "$tool" >/dev/null || { echo "$tool is not installed"; exit 77; }
 done
 work=$(mktemp -d)
@@ -19,6 +20,7 @@ trap 'rm -rf "$work"' EXIT
 mkdir "$work/lv2"
 ln -s "$(cd "$bundle" && pwd)" "$work/lv2/velmor.lv2"
 export LV2_PATH="$work/lv2"
+export GST_REGISTRY="$work/gst-registry.bin"
 
 lv2_validate "$bundle"/*.ttl >"$work/validate.log" 2>&1 || { cat "$work/validate.log"; echo "lv2_validate failed"; exit 1; }
 grep -q 'Found 0 errors' "$work/validate.log" || { cat "$work/validate.log"; exit 1; }
@@ -47,7 +49,7 @@ for entry in "${cases[@]}"; do
   uri="urn:velmor:$slug"
   # The item index of each port symbol: the control ports in port order.
   mapfile -t symbols < <(lv2info "$uri" | awk '/Symbol:/ { print $2 }' | tail -n +5)
-  sets=() ffcontrols="" lv2controls=()
+  sets=() ffcontrols="" lv2controls=() gstprops=() lv2fileparams=()
   for setting in $settings; do
     symbol=${setting%%=*} value=${setting#*=}
     index=0
@@ -56,14 +58,21 @@ for entry in "${cases[@]}"; do
     sets+=(--set "$index=$value")
     ffcontrols+="${ffcontrols:+|}$symbol=$value"
     lv2controls+=(-c "$symbol" "$value")
+    gstprops+=("${symbol//_/-}=$value")
+    lv2fileparams+=(-p "$symbol:$value")
   done
   ffmpeg -hide_banner -loglevel error -y -i "$work/in.wav" \
     -af "asetnsamples=n=1024:p=0,lv2=p=urn\\\\:velmor\\\\:$slug:c=$ffcontrols" -c:a pcm_f32le "$work/ffmpeg.wav"
   lv2apply -i "$work/in.wav" -o "$work/lv2apply.wav" "${lv2controls[@]}" "$uri" >/dev/null
+  gst-launch-1.0 -q filesrc location="$work/in.wav" ! wavparse ! audioconvert \
+    ! audio/x-raw,format=F32LE,channels=2,layout=interleaved ! audiobuffersplit output-buffer-duration=1024/48000 \
+    ! "urn-velmor-${slug//_/-}" "${gstprops[@]}" ! wavenc ! filesink location="$work/gstreamer.wav"
+  lv2file -i "$work/in.wav" -o "$work/lv2file.wav" -b 512 --ignore-clipping "${lv2fileparams[@]}" "$uri" >/dev/null
+  "$host" render "$auf2/$name.auf2" "$work/in.wav" "$work/ref512.wav" --block 512 --quiet "${sets[@]}"
   "$host" render "$auf2/$name.auf2" "$work/in.wav" "$work/ref1024.wav" --block 1024 --quiet "${sets[@]}"
   "$host" render "$auf2/$name.auf2" "$work/in.wav" "$work/ref1.wav" --block 1 --quiet "${sets[@]}"
-  for f in ffmpeg lv2apply ref1024 ref1; do raw "$work/$f.wav" "$work/$f.raw"; done
-  for pair in "ffmpeg ref1024" "lv2apply ref1"; do
+  for f in ffmpeg lv2apply gstreamer lv2file ref1024 ref512 ref1; do raw "$work/$f.wav" "$work/$f.raw"; done
+  for pair in "ffmpeg ref1024" "lv2apply ref1" "gstreamer ref1024" "lv2file ref512"; do
     read -r got want <<<"$pair"
     bytes=$(stat -c %s "$work/$want.raw")
     if [ "$bytes" -gt 0 ] && cmp -s "$work/$got.raw" "$work/$want.raw"; then
