@@ -5,8 +5,13 @@
 // object; the bypass switch fades to the dry input and back. A host may hand
 // separate output buffers, the input buffers (in place) or the input buffers
 // crossed.
-#include <dlfcn.h>
 #include <lv2/core/lv2.h>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#endif
 
 #include <algorithm>
 #include <cmath>
@@ -21,10 +26,23 @@ namespace {
 
 constexpr uint32_t kAudioPorts = 4;  // in L, in R, out L, out R; controls follow
 
+// lv2_descriptor of the bundle's library: velmor.so, or velmor.dll under wine
+// (the build's Unix path on drive Z:).
 const LV2_Descriptor* Lv2Descriptor(size_t index) {
+  using Get = const LV2_Descriptor* (*)(uint32_t);
+#if defined(_WIN32)
+  static HMODULE library = [] {
+    std::string path = std::string("Z:") + kLv2Library;
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return LoadLibraryA(path.c_str());
+  }();
+  if (library == nullptr) return nullptr;
+  auto get = reinterpret_cast<Get>(reinterpret_cast<void*>(GetProcAddress(library, "lv2_descriptor")));
+#else
   static void* library = dlopen(kLv2Library, RTLD_NOW | RTLD_LOCAL);
   if (library == nullptr) return nullptr;
-  auto get = reinterpret_cast<const LV2_Descriptor* (*)(uint32_t)>(dlsym(library, "lv2_descriptor"));
+  auto get = reinterpret_cast<Get>(dlsym(library, "lv2_descriptor"));
+#endif
   return get ? get(static_cast<uint32_t>(index)) : nullptr;
 }
 

@@ -2,6 +2,7 @@
 // tables: manifest.ttl and one <slug>.ttl per plug-in.
 //
 //   velmor-lv2-turtle BUNDLE_DIR LIBRARY_FILE_NAME
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +11,7 @@
 #include <string>
 
 #include "bindings/lv2/ports.h"
+#include "bindings/lv2/presets.h"
 #include "effect_handlers.h"
 #include "framework/version.h"
 #include "framework/utf16.h"
@@ -31,15 +33,13 @@ std::string Quoted(const std::string& text) {
 }
 
 // The shortest decimal that reads back as the same double, as a Turtle
-// decimal (always with a point).
+// decimal: digits and a point, never an exponent (some hosts read only that
+// form of a preset's values).
 std::string Decimal(double v) {
   char text[64];
-  for (int digits = 1; digits <= 17; ++digits) {
-    std::snprintf(text, sizeof text, "%.*g", digits, v);
-    if (std::strtod(text, nullptr) == v) break;
-  }
-  std::string s = text;
-  if (s.find_first_of(".e") == std::string::npos) s += ".0";
+  const auto result = std::to_chars(text, text + sizeof text, v, std::chars_format::fixed);
+  std::string s(text, result.ptr);
+  if (s.find('.') == std::string::npos) s += ".0";
   return s;
 }
 
@@ -146,13 +146,41 @@ std::string PluginTurtle(const EffectInfo& info) {
   return t.str();
 }
 
+std::string PresetUri(const Preset& preset) {
+  return std::string(kUriPrefix) + "preset:" + preset.slug + ":" + preset.name;
+}
+
 std::string ManifestTurtle(const std::string& library) {
   std::ostringstream t;
   t << "@prefix lv2: <http://lv2plug.in/ns/lv2core#> .\n"
+       "@prefix pset: <http://lv2plug.in/ns/ext/presets#> .\n"
        "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n";
   for (const EffectHandler* effect : kAllEffects)
     t << "\n<" << PluginUri(*effect->info) << ">\n    a lv2:Plugin ;\n    lv2:binary <" << library
       << "> ;\n    rdfs:seeAlso <" << effect->info->slug << ".ttl> .\n";
+  for (const Preset& preset : kPresets)
+    t << "\n<" << PresetUri(preset) << ">\n    a pset:Preset ;\n    lv2:appliesTo <" << kUriPrefix << preset.slug
+      << "> ;\n    rdfs:seeAlso <presets.ttl> .\n";
+  return t.str();
+}
+
+// The factory presets: labels in English and Japanese, values by port symbol.
+std::string PresetsTurtle() {
+  std::ostringstream t;
+  t << "@prefix lv2: <http://lv2plug.in/ns/lv2core#> .\n"
+       "@prefix pset: <http://lv2plug.in/ns/ext/presets#> .\n"
+       "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n";
+  for (const Preset& preset : kPresets) {
+    t << "\n<" << PresetUri(preset) << ">\n    a pset:Preset ;\n    lv2:appliesTo <" << kUriPrefix << preset.slug
+      << "> ;\n    rdfs:label " << Quoted(preset.english) << " , " << Quoted(preset.japanese) << "@ja ;\n    lv2:port";
+    bool first = true;
+    for (const PresetValue& v : preset.values) {
+      t << (first ? " [\n" : " , [\n") << "        lv2:symbol " << Quoted(v.symbol) << " ;\n        pset:value "
+        << Decimal(v.value) << "\n    ]";
+      first = false;
+    }
+    t << " .\n";
+  }
   return t.str();
 }
 
@@ -177,5 +205,6 @@ int main(int argc, char** argv) {
   bool ok = WriteFile(dir + "/manifest.ttl", ManifestTurtle(argv[2]));
   for (const velmor::EffectHandler* effect : velmor::kAllEffects)
     ok = WriteFile(dir + "/" + effect->info->slug + ".ttl", PluginTurtle(*effect->info)) && ok;
+  ok = WriteFile(dir + "/presets.ttl", PresetsTurtle()) && ok;
   return ok ? 0 : 1;
 }

@@ -83,4 +83,29 @@ for entry in "${cases[@]}"; do
     fi
   done
 done
+# Factory presets, loaded by lv2file by their label (the others are listed
+# by lv2info and validated above).
+presets=(
+  "VelmorDelay delay Ping-pong echo|type=1 time=250 feedback=0.6"
+  "VelmorPitchShifter pitch_shifter Octave down with the dry sound|pitch=-12 dry=50 wet=70"
+)
+for entry in "${presets[@]}"; do
+  read -r name slug label <<<"${entry%%|*}"
+  uri="urn:velmor:$slug"
+  mapfile -t symbols < <(lv2info "$uri" | awk '/Symbol:/ { print $2 }' | tail -n +5)
+  sets=()
+  for setting in ${entry#*|}; do
+    for k in "${!symbols[@]}"; do [ "${symbols[$k]}" = "${setting%%=*}" ] && sets+=(--set "$((k + 1))=${setting#*=}"); done
+  done
+  lv2file -i "$work/in.wav" -o "$work/preset.wav" -b 512 --ignore-clipping -P "$label" "$uri" >/dev/null
+  "$host" render "$auf2/$name.auf2" "$work/in.wav" "$work/preset-ref.wav" --block 512 --quiet "${sets[@]}"
+  raw "$work/preset.wav" "$work/preset.raw"
+  raw "$work/preset-ref.wav" "$work/preset-ref.raw"
+  if cmp -s "$work/preset.raw" "$work/preset-ref.raw"; then
+    printf '%-20s preset "%s": identical\n' "$name" "$label"
+  else
+    printf '%-20s preset "%s": DIFFERS\n' "$name" "$label"
+    failed=1
+  fi
+done
 exit $failed
