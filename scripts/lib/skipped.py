@@ -11,9 +11,11 @@ def skipped(log_text):
     # ctest's LastTest.log: a block per test, its output between "Output:"
     # and "<end of output>", then its outcome.
     for block in re.split(r'\n\d+/\d+ Testing: ', log_text)[1:]:
-        if '\nTest Skipped.' not in block:
+        # A skip is reported as "Test Skipped." (a skip return code) or as a
+        # pass for which the skip expression (GoogleTest's [  SKIPPED ]) was found.
+        if '\nTest Skipped.' not in block and '\nSkip regular expression found' not in block:
             continue
-        name = block.split('\n', 1)[0].strip()
+        name = block.split('\n', 1)[0].split('  # GetParam()')[0].strip()
         output = block.split('<end of output>')[0].split('Output:\n', 1)[-1].splitlines()[1:]
         reason = ''
         for i, line in enumerate(output):
