@@ -33,8 +33,7 @@ struct DelayState {
   float feedback = 0.3f;        // 0 to 0.8
   int32_t mode = 0;             // the type item's value
   float sampleRate = 44100.0f;  // Hz the delay length was last computed for
-  int32_t delayLength = 11025;  // samples
-  DelayRing ring{0, 11025};
+  DelayRing ring{0, 11025};  // 250 ms at 44100 Hz: 11025 samples
 };
 
 void ClearRings(DelayState& state) {
@@ -54,7 +53,6 @@ int32_t DelayLengthFor(float a, float b) {
 
 void SetUpRings(DelayState& state, int32_t length) {
   if (length >= kRingLength) length = kLongestDelay;
-  state.delayLength = length;
   ClearRings(state);
   int32_t k = length % kRingLength;
   if (k == 0) k = 1;

@@ -18,6 +18,7 @@ enum Item { kMode, kShape, kPeriod, kDepth };
 constexpr float kSmoothingCutoff = 12000.0f;
 constexpr int32_t kLineLength = 1000;
 constexpr int32_t kTapLead = 500;  // write index ahead of the read index
+constexpr float kMaxExcursion = 1000.0f;  // slots of tap offset at full depth and full waveform
 // Within the slider the tap offset stays within about -123 to 1123 slots. An
 // unstable smoothing section or a far larger depth is limited here, before the
 // conversion to int32, so the conversion is always defined.
@@ -41,7 +42,6 @@ struct ModDelayLine {
 
 struct FmModState {
   WaveformOscillator osc;
-  float maxExcursion = 1000.0f;  // slots at full depth and full waveform
   ModDelayLine line;
   float depth = 0.0f;
   float frequency = 0.0f;
@@ -157,7 +157,7 @@ struct ModulatorEffect {
 
     void Run(float* ch0, float* ch1, int32_t n) {
       OscillatorRunner<kShape> osc(state.osc);
-      const float excursion = state.depth * state.maxExcursion;
+      const float excursion = state.depth * kMaxExcursion;
       int32_t readIndex = state.line.readIndex, writeIndex = state.line.writeIndex;
       float* left = state.line.left;
       float* right = state.line.right;

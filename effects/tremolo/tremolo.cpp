@@ -18,7 +18,6 @@ struct TremoloState {
   WaveformOscillator osc;
   int32_t mode = 0;   // 0 tremolo, any other value auto-panner
   float depth = 0.0f;
-  float rate = 0.0f;  // Hz
 };
 
 struct TremoloEffect {
@@ -66,7 +65,6 @@ struct TremoloEffect {
     s.mode = p.mode;
     s.osc.shape = p.shape;
     s.depth = p.depth;
-    s.rate = p.rate;
     s.osc.phaseStep = p.rate * kTwoPi / kPhaseRate;
     UpdateSmoothing(s.osc, kSmoothingCutoff, block.sampleRate);
     return MakeShapeKernel<Kernel>(s.osc.shape, s);
