@@ -95,6 +95,25 @@ class AudioReader {
   std::vector<float> interleaved_;
 };
 
+// A file written next to its final name (NAME.part-PID) and moved there only
+// by Commit(); removed otherwise, also when SIGINT, SIGTERM or SIGHUP ends the
+// process. A name that is a folder is refused.
+class TemporaryFile {
+ public:
+  explicit TemporaryFile(const std::string& path);
+  ~TemporaryFile();
+  TemporaryFile(const TemporaryFile&) = delete;
+  TemporaryFile& operator=(const TemporaryFile&) = delete;
+  const std::string& path() const { return temporary_; }
+  const std::string& finalPath() const { return final_; }
+  void Commit();
+
+ private:
+  std::string final_, temporary_;
+  int slot_ = -1;
+  bool committed_ = false;
+};
+
 // A stereo audio file written a block at a time, its format from the
 // extension. It appears under its name only when Commit() succeeds.
 class AudioWriter {
@@ -109,10 +128,9 @@ class AudioWriter {
   bool fixedPoint() const { return fixedPoint_; }
 
  private:
-  std::string path_, temporary_;
+  TemporaryFile output_;
   void* file_ = nullptr;
-  int slot_ = -1;
-  bool committed_ = false, fixedPoint_ = false;
+  bool fixedPoint_ = false;
   std::vector<float> interleaved_;
 };
 

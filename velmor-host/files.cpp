@@ -98,32 +98,24 @@ void CheckOutputName(const std::string& path) {
                   (path.back() == '/' ? path : path + "/") + "out.wav");
 }
 
-// A file written next to its final name and moved there only when complete.
-class TemporaryFile {
- public:
-  explicit TemporaryFile(const std::string& path)
-      : final_(path), temporary_(path + ".part-" + std::to_string(getpid())) {
-    CheckOutputName(path);
-    slot_ = WatchPartialFile(temporary_);
-  }
-  ~TemporaryFile() {
-    if (!committed_) std::remove(temporary_.c_str());
-    ForgetPartialFile(slot_);
-  }
-  const std::string& path() const { return temporary_; }
-  void Commit() {
-    if (std::rename(temporary_.c_str(), final_.c_str()) != 0)
-      throw Failure("cannot write " + final_ + ": " + std::strerror(errno));
-    committed_ = true;
-  }
-
- private:
-  std::string final_, temporary_;
-  int slot_ = -1;
-  bool committed_ = false;
-};
-
 }  // namespace
+
+TemporaryFile::TemporaryFile(const std::string& path)
+    : final_(path), temporary_(path + ".part-" + std::to_string(getpid())) {
+  CheckOutputName(path);
+  slot_ = WatchPartialFile(temporary_);
+}
+
+TemporaryFile::~TemporaryFile() {
+  if (!committed_) std::remove(temporary_.c_str());
+  ForgetPartialFile(slot_);
+}
+
+void TemporaryFile::Commit() {
+  if (std::rename(temporary_.c_str(), final_.c_str()) != 0)
+    throw Failure("cannot write " + final_ + ": " + std::strerror(errno));
+  committed_ = true;
+}
 
 AudioReader::AudioReader(const std::string& path) {
   if (access(path.c_str(), F_OK) != 0) throw Failure("cannot read " + path + ": there is no such file");
@@ -160,9 +152,7 @@ size_t AudioReader::Read(float* left, float* right, size_t n) {
   return frames;
 }
 
-AudioWriter::AudioWriter(const std::string& path, int sampleRate)
-    : path_(path), temporary_(path + ".part-" + std::to_string(getpid())) {
-  CheckOutputName(path);
+AudioWriter::AudioWriter(const std::string& path, int sampleRate) : output_(path) {
   SF_INFO info{};
   info.samplerate = sampleRate;
   info.channels = 2;
@@ -171,21 +161,16 @@ AudioWriter::AudioWriter(const std::string& path, int sampleRate)
     throw Failure("cannot write " + path + " at " + std::to_string(sampleRate) + " Hz in that format");
   const int subtype = info.format & SF_FORMAT_SUBMASK;
   fixedPoint_ = subtype != SF_FORMAT_FLOAT && subtype != SF_FORMAT_DOUBLE && subtype != SF_FORMAT_VORBIS;
-  slot_ = WatchPartialFile(temporary_);
-  file_ = sf_open(temporary_.c_str(), SFM_WRITE, &info);
-  if (file_ == nullptr) {
-    ForgetPartialFile(slot_);
-    throw Failure("cannot write " + path + ": " + sf_strerror(nullptr));
-  }
+  file_ = sf_open(output_.path().c_str(), SFM_WRITE, &info);
+  if (file_ == nullptr) throw Failure("cannot write " + path + ": " + sf_strerror(nullptr));
   // Samples beyond full scale are clipped, never wrapped round, when the
   // format holds integers.
   sf_command(static_cast<SNDFILE*>(file_), SFC_SET_CLIPPING, nullptr, SF_TRUE);
 }
 
+// Closed before the temporary file (a member) removes what was not committed.
 AudioWriter::~AudioWriter() {
   if (file_) sf_close(static_cast<SNDFILE*>(file_));
-  if (!committed_) std::remove(temporary_.c_str());
-  ForgetPartialFile(slot_);
 }
 
 void AudioWriter::Write(const float* left, const float* right, size_t n) {
@@ -196,16 +181,14 @@ void AudioWriter::Write(const float* left, const float* right, size_t n) {
   }
   if (sf_writef_float(static_cast<SNDFILE*>(file_), interleaved_.data(), static_cast<sf_count_t>(n)) !=
       static_cast<sf_count_t>(n))
-    throw Failure("cannot write " + path_ + ": " + sf_strerror(static_cast<SNDFILE*>(file_)));
+    throw Failure("cannot write " + output_.finalPath() + ": " + sf_strerror(static_cast<SNDFILE*>(file_)));
 }
 
 void AudioWriter::Commit() {
   const int closed = sf_close(static_cast<SNDFILE*>(file_));
   file_ = nullptr;
-  if (closed != 0) throw Failure("cannot write " + path_);
-  if (std::rename(temporary_.c_str(), path_.c_str()) != 0)
-    throw Failure("cannot write " + path_ + ": " + std::strerror(errno));
-  committed_ = true;
+  if (closed != 0) throw Failure("cannot write " + output_.finalPath());
+  output_.Commit();
 }
 
 void WriteAudio(const std::string& path, const Audio& audio) {
