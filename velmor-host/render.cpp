@@ -203,7 +203,7 @@ int Render(Arguments& args) {
   const auto notFinite = [](float x) { return !std::isfinite(x); };
   const auto beyondFullScale = [](float x) { return std::isfinite(x) && std::fabs(x) > 1.0f; };
   bool warnedNotFinite = false;
-  double firstOver = -1.0, outputPeak = 0.0;
+  double firstOver = -1.0;
   std::vector<float> left, right;
   // Frame b covers the samples from floor(b * rate / fps) up to the next
   // frame's start, as the editor plays one object; the last block is shorter.
@@ -243,11 +243,11 @@ int Render(Arguments& args) {
         throw Failure(stage.path + " failed on frame " + std::to_string(b));
     }
     seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
-    if (stats) measure(left, got, out, outSum), measure(right, got, out, outSum), outLoudness->Add(left.data(), right.data(), got);
+    // The output's peak and power always (the warning about overs needs the
+    // peak); its loudness with --stats.
+    measure(left, got, out, outSum), measure(right, got, out, outSum);
+    if (stats) outLoudness->Add(left.data(), right.data(), got);
     if (firstOver < 0) firstOver = firstWhere(left, right, got, beyondFullScale);
-    for (size_t i = 0; i < got; ++i)
-      for (float x : {left[i], right[i]})
-        if (std::isfinite(x)) outputPeak = std::max(outputPeak, static_cast<double>(std::fabs(x)));
     output.Write(left.data(), right.data(), got);
     done += got;
     if (bar && (b % 30 == 0 || done == total)) Progress(done, total);
@@ -261,7 +261,7 @@ int Render(Arguments& args) {
     std::string what;
     char buffer[200];
     if (firstOver >= 0) {
-      std::snprintf(buffer, sizeof buffer, "peaks at %+.2f dBFS, beyond full scale from %.3f s", Decibels(outputPeak),
+      std::snprintf(buffer, sizeof buffer, "peaks at %+.2f dBFS, beyond full scale from %.3f s", Decibels(out.peak),
                     firstOver);
       what = buffer;
     }
