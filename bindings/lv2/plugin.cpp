@@ -150,14 +150,19 @@ void Run(LV2_Handle handle, uint32_t sampleCount) {
     const float* const dry[2] = {self->dry[0], self->dry[1]};
     float* const out[2] = {self->out[0] + start, self->out[1] + start};
     RunEffect(*self, values, dry, out, m);
-    for (size_t i = 0; i < m; ++i) {
-      float& share = self->share;
+    // The fade, a sample at a time; once the share has reached its target,
+    // the rest of the block is the dry input (bypassed) or the effect (on).
+    float& share = self->share;
+    size_t i = 0;
+    for (; i < m && share != target; ++i) {
       share = target > share ? std::min(1.0f, share + self->fadeStep) : std::max(0.0f, share - self->fadeStep);
       for (int c = 0; c < 2; ++c) {
         const float wet = out[c][i], x = dry[c][i];
         out[c][i] = share == 0.0f ? x : share == 1.0f ? wet : wet * share + x * (1.0f - share);
       }
     }
+    if (target == 0.0f)
+      for (int c = 0; c < 2; ++c) std::memcpy(out[c] + i, dry[c] + i, (m - i) * sizeof(float));
   }
 }
 
