@@ -1,22 +1,35 @@
 #!/usr/bin/env bash
-# hosts.sh BUNDLE VELMOR_HOST AUF2_DIR
+# hosts.sh BUNDLE VELMOR_HOST AUF2_DIR JACK_IO JACK_GATE
 # The LV2 bundle in hosts we did not write: lv2_validate passes on it, lv2ls
 # lists all seven plug-ins, and for every plug-in, at settings that are not
 # the defaults and at 48000 Hz, ffmpeg's lv2 filter, lv2apply, GStreamer's
-# LV2 bridge and lv2file render a float WAV whose samples are those of
+# LV2 bridge, lv2file and jalv render samples that are those of
 # velmor-host render through the AviUtl2 plug-in with the same blocks
 # (ffmpeg and GStreamer run 1024 samples a block, as asetnsamples and
-# audiobuffersplit cut them, lv2file 512, lv2apply one sample). The modulator's first block
+# audiobuffersplit cut them, lv2file 512, lv2apply one sample, jalv the
+# 1024-frame periods of a JACK dummy server that this script starts and
+# stops). jalv runs its plug-in from the moment it is active, on silence
+# until something is connected; JACK_GATE holds jalv's process callback until
+# its inputs are connected, and JACK_IO starts playing in that same cycle, so
+# the plug-in's first run() is the file's first frame. The modulator's first block
 # divides by 44100 Hz and later ones by the scene's rate, so at 48000 Hz its
 # output shows whether the blocks are the same. Exits 77 (skipped) when a
 # host is not installed.
 set -euo pipefail
 bundle=$1 host=$2 auf2=$3
-for tool in lv2_validate sord_validate lv2ls lv2info lv2apply ffmpeg gst-launch-1.0 lv2file; do
+jack_io=${4:-} jack_gate=${5:-}
+for tool in lv2_validate sord_validate lv2ls lv2info lv2apply ffmpeg gst-launch-1.0 lv2file jalv jackd jack_wait; do
   command -v "$tool" >/dev/null || { echo "$tool is not installed"; exit 77; }
 done
+[ -n "$jack_gate" ] || { echo "the JACK player and gate were not built (no libjack headers)"; exit 77; }
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+jackd_pid="" jalv_pid=""
+stop() {
+  [ -z "$jalv_pid" ] || kill "$jalv_pid" 2>/dev/null || true
+  [ -z "$jackd_pid" ] || { kill "$jackd_pid" 2>/dev/null; wait "$jackd_pid" 2>/dev/null; } || true
+  rm -rf "$work"
+}
+trap stop EXIT
 mkdir "$work/lv2"
 ln -s "$(cd "$bundle" && pwd)" "$work/lv2/velmor.lv2"
 export LV2_PATH="$work/lv2"
@@ -32,6 +45,26 @@ echo "lv2ls: 7 plug-ins"
 
 "$host" signal "$work/in.wav" --rate 48000 --seconds 2
 raw() { ffmpeg -hide_banner -loglevel error -y -i "$1" -f f32le "$2"; }
+raw "$work/in.wav" "$work/in.raw"
+
+export JACK_DEFAULT_SERVER=velmor-test-$$ JACK_NO_AUDIO_RESERVATION=1
+jackd --no-realtime --name "$JACK_DEFAULT_SERVER" -d dummy -r 48000 -p 1024 >"$work/jackd.log" 2>&1 &
+jackd_pid=$!
+jack_wait --wait --timeout 20 >/dev/null || { cat "$work/jackd.log"; echo "the JACK dummy server did not start"; exit 1; }
+mkfifo "$work/jalv.in"
+exec 3<>"$work/jalv.in"
+# jalv_render URI OUT.raw -c SYMBOL=VALUE...: jalv's output for in.raw.
+jalv_render() {
+  local uri=$1 out=$2 client=velmor_jalv_$$
+  shift 2
+  # jalv reads commands from its standard input and stops at its end: a
+  # pipe that this script holds open.
+  LD_PRELOAD=$jack_gate jalv -x -n "$client" "$@" "$uri" <&3 >"$work/jalv.log" 2>&1 &
+  jalv_pid=$!
+  "$jack_io" "$work/in.raw" "$out" "$client" || { cat "$work/jalv.log"; return 1; }
+  kill "$jalv_pid" 2>/dev/null; wait "$jalv_pid" 2>/dev/null || true
+  jalv_pid=""
+}
 
 # plug-in, slug, settings by port symbol: every item moved off its default.
 cases=(
@@ -49,7 +82,7 @@ for entry in "${cases[@]}"; do
   uri="urn:velmor:$slug"
   # The item index of each port symbol: the control ports in port order.
   mapfile -t symbols < <(lv2info "$uri" | awk '/Symbol:/ { print $2 }' | tail -n +5)
-  sets=() ffcontrols="" lv2controls=() gstprops=() lv2fileparams=()
+  sets=() ffcontrols="" lv2controls=() gstprops=() lv2fileparams=() jalvcontrols=()
   for setting in $settings; do
     symbol=${setting%%=*} value=${setting#*=}
     index=0
@@ -60,6 +93,7 @@ for entry in "${cases[@]}"; do
     lv2controls+=(-c "$symbol" "$value")
     gstprops+=("${symbol//_/-}=$value")
     lv2fileparams+=(-p "$symbol:$value")
+    jalvcontrols+=(-c "$symbol=$value")
   done
   ffmpeg -hide_banner -loglevel error -y -i "$work/in.wav" \
     -af "asetnsamples=n=1024:p=0,lv2=p=urn\\\\:velmor\\\\:$slug:c=$ffcontrols" -c:a pcm_f32le "$work/ffmpeg.wav"
@@ -68,11 +102,12 @@ for entry in "${cases[@]}"; do
     ! audio/x-raw,format=F32LE,channels=2,layout=interleaved ! audiobuffersplit output-buffer-duration=1024/48000 \
     ! "urn-velmor-${slug//_/-}" "${gstprops[@]}" ! wavenc ! filesink location="$work/gstreamer.wav"
   lv2file -i "$work/in.wav" -o "$work/lv2file.wav" -b 512 --ignore-clipping "${lv2fileparams[@]}" "$uri" >/dev/null
+  jalv_render "$uri" "$work/jalv.raw" "${jalvcontrols[@]}"
   "$host" render "$auf2/$name.auf2" "$work/in.wav" "$work/ref512.wav" --block 512 --quiet "${sets[@]}"
   "$host" render "$auf2/$name.auf2" "$work/in.wav" "$work/ref1024.wav" --block 1024 --quiet "${sets[@]}"
   "$host" render "$auf2/$name.auf2" "$work/in.wav" "$work/ref1.wav" --block 1 --quiet "${sets[@]}"
   for f in ffmpeg lv2apply gstreamer lv2file ref1024 ref512 ref1; do raw "$work/$f.wav" "$work/$f.raw"; done
-  for pair in "ffmpeg ref1024" "lv2apply ref1" "gstreamer ref1024" "lv2file ref512"; do
+  for pair in "ffmpeg ref1024" "lv2apply ref1" "gstreamer ref1024" "lv2file ref512" "jalv ref1024"; do
     read -r got want <<<"$pair"
     bytes=$(stat -c %s "$work/$want.raw")
     if [ "$bytes" -gt 0 ] && cmp -s "$work/$got.raw" "$work/$want.raw"; then
