@@ -24,6 +24,7 @@
 #include <utility>
 
 #include "bindings/lv2/ports.h"
+#include "bindings/lv2/run_trace.h"
 #include "framework/block_frame.h"
 #include "effect_handlers.h"
 
@@ -40,6 +41,7 @@ struct Instance {
   OwnedState state;
   float sampleRate;
   float fadeStep;         // the effect's share of the output moves this far per sample
+  RunTrace trace;         // records each run() in a developer's build, nothing otherwise
   int32_t frame = 0;      // the frame number of the next block
   int32_t lastFrame = 0;  // the frame number of the object's latest block
   const float* in[2] = {};
@@ -74,7 +76,7 @@ LV2_Handle Instantiate(const LV2_Descriptor* descriptor, double rate, const char
   try {
     const double fadeFrames = std::max(1.0, std::round(rate * kFadeSeconds));
     return new Instance{effect, OwnedState(*effect), static_cast<float>(WholeRate(rate)),
-                        static_cast<float>(1.0 / fadeFrames)};
+                        static_cast<float>(1.0 / fadeFrames), RunTrace(effect->info->slug)};
   } catch (...) {
     return nullptr;
   }
@@ -128,8 +130,7 @@ void RunEffect(Instance& self, const double* values, const float* const (&in)[2]
   self.frame = static_cast<int32_t>(static_cast<uint32_t>(self.frame) + 1u);
 }
 
-void Run(LV2_Handle handle, uint32_t sampleCount) {
-  auto* self = static_cast<Instance*>(handle);
+void RunBlock(Instance* self, uint32_t sampleCount) {
   if (self->in[0] == nullptr || self->in[1] == nullptr || self->out[0] == nullptr || self->out[1] == nullptr)
     return;
   const auto& items = self->effect->info->items;
@@ -164,6 +165,13 @@ void Run(LV2_Handle handle, uint32_t sampleCount) {
     if (target == 0.0f)
       for (int c = 0; c < 2; ++c) std::memcpy(out[c] + i, dry[c] + i, (m - i) * sizeof(float));
   }
+}
+
+void Run(LV2_Handle handle, uint32_t sampleCount) {
+  auto* self = static_cast<Instance*>(handle);
+  self->trace.Before(sampleCount, self->controls, self->effect->info->items.size(), self->in);
+  RunBlock(self, sampleCount);
+  self->trace.After(sampleCount, self->out);
 }
 
 void Deactivate(LV2_Handle) {}

@@ -61,21 +61,12 @@ jalv_render() {
   # pipe that this script holds open.
   LD_PRELOAD=$jack_gate jalv -x -n "$client" "$@" "$uri" <&3 >"$work/jalv.log" 2>&1 &
   jalv_pid=$!
-  "$jack_io" "$work/in.raw" "$out" "$client" || { cat "$work/jalv.log"; return 1; }
+  "$jack_io" "$work/in.raw" "$out" "$client:" || { cat "$work/jalv.log"; return 1; }
   kill "$jalv_pid" 2>/dev/null; wait "$jalv_pid" 2>/dev/null || true
   jalv_pid=""
 }
 
-# plug-in, slug, settings by port symbol: every item moved off its default.
-cases=(
-  "VelmorEqualizer equalizer band_100=6 band_200=-3.5 band_400=2 band_800=-4.5 band_1600=1.2 band_3200=3 band_6400=-7 band_12800=-9"
-  "VelmorModulator modulator mode=1 shape=2 speed=300 depth=0.4"
-  "VelmorDistortion distortion level=80 type=2 gain=70 tone=0.3 character=4.5"
-  "VelmorDelay delay dry=80 wet=60 type=2 time=120 feedback=0.55"
-  "VelmorPitchShifter pitch_shifter dry=20 wet=90 pitch=-7.25"
-  "VelmorTremolo tremolo mode=1 shape=4 rate=7.5 depth=0.8"
-  "VelmorFilter filter type=1 cutoff=1200 q=3.5"
-)
+mapfile -t cases < <(grep -v '^#' "$(dirname "$0")/cases.txt")
 failed=0
 for entry in "${cases[@]}"; do
   read -r name slug settings <<<"$entry"

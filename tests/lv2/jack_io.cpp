@@ -1,12 +1,14 @@
-// jack_io IN.raw OUT.raw CLIENT: plays IN.raw (interleaved stereo float)
-// into the two audio inputs of the JACK client CLIENT and records its two
-// audio outputs into OUT.raw, the same number of frames.
+// jack_io IN.raw OUT.raw PREFIX: plays IN.raw (interleaved stereo float)
+// into the two audio inputs whose JACK names begin with PREFIX (a client
+// name and its colon, "jalv:", or Ardour's track ":Delay/audio_") and records
+// the two audio outputs with that prefix into OUT.raw, the same number of
+// frames.
 //
 // The player and the recorder are two clients of their own, so that the
-// graph runs player, CLIENT, recorder in one cycle. The recorder is
+// graph runs player, the ports' client, recorder in one cycle. The recorder is
 // connected first; the player starts in the first cycle in which both of its
 // outputs are connected, and the recorder records from that same cycle, so
-// frame 0 of OUT.raw is what CLIENT made of frame 0 of IN.raw.
+// frame 0 of OUT.raw is what that client made of frame 0 of IN.raw.
 #include <jack/jack.h>
 #include <atomic>
 #include <stdio.h>
@@ -75,7 +77,7 @@ static jack_client_t *Open(const char *name, JackProcessCallback process, jack_p
  * 20 s for them to appear. */
 static const char **PortsOf(jack_client_t *client, const char *name, unsigned long flags) {
   char pattern[256];
-  snprintf(pattern, sizeof pattern, "^%s:", name);
+  snprintf(pattern, sizeof pattern, "^%s", name);
   for (int tries = 0; tries < 2000; ++tries) {
     const char **ports = jack_get_ports(client, pattern, JACK_DEFAULT_AUDIO_TYPE, flags);
     int count = 0;
@@ -84,13 +86,13 @@ static const char **PortsOf(jack_client_t *client, const char *name, unsigned lo
     jack_free(ports);
     usleep(10000);
   }
-  fprintf(stderr, "jack_io: %s has no two audio ports\n", name);
+  fprintf(stderr, "jack_io: %s has no two audio ports of each direction\n", name);
   exit(1);
 }
 
 int main(int argc, char **argv) {
   if (argc != 4) {
-    fprintf(stderr, "usage: jack_io IN.raw OUT.raw CLIENT\n");
+    fprintf(stderr, "usage: jack_io IN.raw OUT.raw PREFIX\n");
     return 2;
   }
   FILE *in = fopen(argv[1], "rb");
