@@ -5,6 +5,10 @@
 // ratios, each the median over the repetitions. Built natively and as a Windows program,
 // so that the Windows DLLs are measured under wine against the floor built
 // by the same compiler.
+//
+// Natively, the LV2 library too, where hosts such as DAWs run 64- to
+// 1024-frame periods: each case through run() in blocks of 1024 and of 64
+// frames against the floor in the same blocks, and the ratio of the two.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -14,12 +18,77 @@
 #include "bench/floor.h"
 #include "plugin_list.h"
 
+#ifdef VELMOR_LV2_LIBRARY
+#include <dlfcn.h>
+#include <lv2/core/lv2.h>
+#endif
+
 namespace {
 
 double Median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
   return v[v.size() / 2];
 }
+
+#ifdef VELMOR_LV2_LIBRARY
+// One LV2 instance at one setting against the floor, a run() and a floor
+// block in turn, each timed.
+class Lv2Run {
+ public:
+  Lv2Run(const LV2_Descriptor& d, const std::vector<float>& controls, int32_t block)
+      : d_(d), controls_(controls), block_(block), left_(velmor::bench::NoiseSignal(1024 * 64, 1)),
+        right_(velmor::bench::NoiseSignal(1024 * 64, 2)), outL_(1024), outR_(1024) {
+    handle_ = d_.instantiate(&d_, 44100.0, "", nullptr);
+    for (size_t k = 0; k < controls_.size(); ++k) d_.connect_port(handle_, static_cast<uint32_t>(4 + k), &controls_[k]);
+    d_.activate(handle_);
+    for (int w = 0; w < 16; ++w) Round();
+    pluginNs_ = floorNs_ = 0;
+  }
+  ~Lv2Run() { d_.cleanup(handle_); }
+  Lv2Run(const Lv2Run&) = delete;
+  Lv2Run& operator=(const Lv2Run&) = delete;
+
+  void Round() {
+    const size_t at = (round_++ % 64) * 1024;
+    d_.connect_port(handle_, 0, left_.data() + at);
+    d_.connect_port(handle_, 1, right_.data() + at);
+    d_.connect_port(handle_, 2, outL_.data());
+    d_.connect_port(handle_, 3, outR_.data());
+    const auto t0 = std::chrono::steady_clock::now();
+    d_.run(handle_, static_cast<uint32_t>(block_));
+    const auto t1 = std::chrono::steady_clock::now();
+    floor_.Run(left_.data() + at, right_.data() + at, outL_.data(), outR_.data(), block_);
+    const auto t2 = std::chrono::steady_clock::now();
+    pluginNs_ += std::chrono::duration<double, std::nano>(t1 - t0).count();
+    floorNs_ += std::chrono::duration<double, std::nano>(t2 - t1).count();
+  }
+  double Ratio() const { return pluginNs_ / floorNs_; }
+
+ private:
+  const LV2_Descriptor& d_;
+  std::vector<float> controls_;  // the item values, then enabled (1)
+  int32_t block_;
+  std::vector<float> left_, right_, outL_, outR_;
+  velmor::bench::FloorProbe floor_;
+  LV2_Handle handle_ = nullptr;
+  size_t round_ = 0;
+  double pluginNs_ = 0, floorNs_ = 0;
+};
+
+// The LV2 descriptor of a plug-in file stem: VelmorPitchShifter is
+// urn:velmor:pitch_shifter.
+const LV2_Descriptor* Lv2Descriptor(void* library, const std::string& stem) {
+  std::string slug;
+  for (char c : stem.substr(6)) {
+    if (c >= 'A' && c <= 'Z') slug += slug.empty() ? "" : "_", c = static_cast<char>(c - 'A' + 'a');
+    slug += c;
+  }
+  auto entry = reinterpret_cast<LV2_Descriptor_Function>(dlsym(library, "lv2_descriptor"));
+  for (uint32_t i = 0; entry != nullptr && entry(i) != nullptr; ++i)
+    if (std::string(entry(i)->URI) == "urn:velmor:" + slug) return entry(i);
+  return nullptr;
+}
+#endif
 
 }  // namespace
 
@@ -65,5 +134,37 @@ int main(int argc, char** argv) {
   for (size_t k = 0; k < cases.size(); ++k)
     std::printf("%-20s %10.2f %10.2f %8.2f %9.2f\n", cases[k].label.c_str(), Median(ns[k]), Median(floorNs[k]),
                 Median(ratios[k]), Median(smallRatios[k]));
+
+#ifdef VELMOR_LV2_LIBRARY
+  void* library = dlopen(VELMOR_LV2_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+  if (library == nullptr) {
+    std::fprintf(stderr, "velmor_ratio: %s\n", dlerror());
+    return 1;
+  }
+  std::vector<std::vector<double>> at1024(cases.size()), at64(cases.size());
+  for (int r = 0; r < repetitions; ++r) {
+    for (size_t k = 0; k < cases.size(); ++k) {
+      host::Plugin& plugin = *plugins[cases[k].plugin];
+      plugin.ResetValues();
+      for (const auto& [label, value] : cases[k].settings) plugin.SetValue(label, value);
+      std::vector<float> controls;
+      for (size_t i = 0; i < plugin.description().items.size(); ++i) controls.push_back(static_cast<float>(plugin.Value(i)));
+      controls.push_back(1.0f);
+      const LV2_Descriptor* d = Lv2Descriptor(library, cases[k].plugin);
+      if (d == nullptr) return 1;
+      Lv2Run large(*d, controls, 1024);
+      for (int i = 0; i < kRounds * bench::kBlock / 1024; ++i) large.Round();
+      Lv2Run small(*d, controls, kSmallBlock);
+      for (int i = 0; i < kRounds * bench::kBlock / kSmallBlock; ++i) small.Round();
+      at1024[k].push_back(large.Ratio());
+      at64[k].push_back(small.Ratio());
+    }
+  }
+  std::printf("\n%-20s %10s %10s %8s\n", "LV2 run()", "ratio@1024", "ratio@64", "64/1024");
+  for (size_t k = 0; k < cases.size(); ++k)
+    std::printf("%-20s %10.2f %10.2f %8.2f\n", cases[k].label.c_str(), Median(at1024[k]), Median(at64[k]),
+                Median(at64[k]) / Median(at1024[k]));
+  dlclose(library);
+#endif
   return 0;
 }

@@ -40,10 +40,12 @@ struct DistortionEffect {
   static constexpr bool kReadsSampleRate = true;
   static constexpr bool kClearsOnJump = false;
 
-  // The three stages of each channel, identity sections until the first
-  // block designs them.
+  // The three stages of both channels, one lane each (pre-filter,
+  // character band, tone filter; lane 3 idle), passing their input until the
+  // first block designs them.
+  enum Lane { kPreLane, kCharacterLane, kToneLane };
   struct State {
-    BiquadSection preLeft, preRight, characterLeft, characterRight, toneLeft, toneRight;
+    BiquadLaneBank stages;
     DesignMemo<2> preDesign, characterDesign, toneDesign;  // each stage's corner or gain, and rate
   };
 
@@ -57,10 +59,7 @@ struct DistortionEffect {
             v.Select(kType)};
   }
 
-  static void ClearObject(State& s) {
-    for (BiquadSection* section : {&s.preLeft, &s.preRight, &s.characterLeft, &s.characterRight, &s.toneLeft, &s.toneRight})
-      ClearHistory(*section);
-  }
+  static void ClearObject(State& s) { s.stages.ClearHistory(); }
 
   // The three stages of both channels as a wavefront, three samples apart:
   // at step t the pre-filter (lane 0) works on sample t, the character band
@@ -71,13 +70,9 @@ struct DistortionEffect {
   static constexpr int32_t kSkew = 3, kLag = 2 * kSkew;
 
   struct Kernel {
-    BiquadSection* sections[2][4];
+    BiquadLaneBank& sections;
     float drive;
     float level;
-
-    Kernel(BiquadSection* const (&left)[3], BiquadSection* const (&right)[3], float d, float v)
-        : sections{{left[0], left[1], left[2], nullptr}, {right[0], right[1], right[2], nullptr}}, drive(d),
-          level(v) {}
 
     void Run(float* ch0, float* ch1, int32_t n) {
       if (n > 0) RunWithWidestLanes(*this, ch0, ch1, n);
@@ -92,15 +87,15 @@ struct DistortionEffect {
       // steps ago, when that stage was busy too.
       V newest = Lanes<V>::Zero(), middle = Lanes<V>::Zero(), oldest = Lanes<V>::Zero();
       const V drives = Lanes<V>::Splat(drive);
-      RunWavefront<kLag>(n, [&]<bool kAllBusy>(int32_t t) VELMOR_LANES_LAMBDA {
+      RunWavefront<kLag>(n, [&]<class Phase>(int32_t t) VELMOR_LANES_LAMBDA {
         const float x0 = t < n ? ch0[t] : 0.0f, x1 = t < n ? ch1[t] : 0.0f;
         // [x, pre-filter output, clipped drive of the character output].
         const V clipped = ClipUnit(oldest * drives);
         const V in = Chain3(x0, x1, oldest, clipped);
-        if constexpr (kAllBusy)
+        if constexpr (Phase::kAllBusy)
           stages.Process(in);
         else
-          stages.Process(in, Lanes<V>::MaskOf(WavefrontBusy(t, n, 0, kSkew)));
+          stages.Process(in, WavefrontBusy<V, Phase, 0, kSkew>(t, n));
         oldest = middle, middle = newest, newest = stages.latest;
         if (t >= kLag) {
           const LanePair tone = Lanes<V>::template LaneOfEach<2>(stages.y1);
@@ -112,27 +107,26 @@ struct DistortionEffect {
     }
   };
 
-  // Both channels of a stage get the same design: made once, copied to the
-  // right channel, and only when the stage's inputs changed.
+  // Both channels of a stage get the same design, made only when the
+  // stage's inputs changed.
   static Kernel BeginBlock(State& s, const BlockInfo& block, const Parameters& p) {
     const float fs = block.sampleRate;
     const TypeSettings type = SettingsForType(p.type, p.gain);
+    BiquadSection design;
     if (s.preDesign.Changed(DesignKey(type.corner, fs))) {
-      SetHighPassCoefficients(s.preLeft, type.corner, kQ, fs);
-      CopyCoefficients(s.preLeft, s.preRight);
+      SetHighPassCoefficients(design, type.corner, kQ, fs);
+      s.stages.SetDesign(kPreLane, design);
     }
     if (s.characterDesign.Changed(DesignKey(p.character, fs))) {
-      SetPeakingCoefficients(s.characterLeft, kCharacterCentre, kCharacterWidth, p.character, fs);
-      CopyCoefficients(s.characterLeft, s.characterRight);
+      SetPeakingCoefficients(design, kCharacterCentre, kCharacterWidth, p.character, fs);
+      s.stages.SetDesign(kCharacterLane, design);
     }
     const float toneCorner = (p.tone * 7000.0f) * p.tone + 1000.0f;
     if (s.toneDesign.Changed(DesignKey(toneCorner, fs))) {
-      SetLowPassCoefficients(s.toneLeft, toneCorner, kQ, fs);
-      CopyCoefficients(s.toneLeft, s.toneRight);
+      SetLowPassCoefficients(design, toneCorner, kQ, fs);
+      s.stages.SetDesign(kToneLane, design);
     }
-    BiquadSection* const left[3] = {&s.preLeft, &s.characterLeft, &s.toneLeft};
-    BiquadSection* const right[3] = {&s.preRight, &s.characterRight, &s.toneRight};
-    return Kernel(left, right, type.drive, p.level);
+    return Kernel{s.stages, type.drive, p.level};
   }
 };
 

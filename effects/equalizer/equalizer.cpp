@@ -17,11 +17,6 @@ constexpr float kCentres[kBands] = {100.0f, 200.0f, 400.0f, 800.0f, 1600.0f, 320
 constexpr float kBandwidth = 1.0f;
 constexpr float kDesignRate = 44100.0f;
 
-// The eight bands of one channel, the 100 Hz band first.
-struct EqualizerState {
-  BiquadSection bands[kBands];
-};
-
 // The bands' centres at the fixed design rate: their sines and cosines are
 // the same for every object and block, so they are taken once, at load.
 struct BandTrig {
@@ -32,31 +27,29 @@ struct BandTrig {
 };
 const BandTrig kBandTrig;
 
-void UpdateEqualizerBands(EqualizerState& state, const float (&gains)[kBands]) {
-  for (int k = 0; k < kBands; ++k) SetPeakingCoefficients(state.bands[k], kBandTrig.band[k], kBandwidth, gains[k]);
-}
-
-// Identity sections, then the 0 dB design of every band: a flat chain with no history.
-void InitEqualizerState(EqualizerState& state) {
-  for (BiquadSection& band : state.bands) band = BiquadSection{};
-  const float flat[kBands] = {};
-  UpdateEqualizerBands(state, flat);
-}
-
 struct EqualizerEffect {
   static constexpr bool kReadsSampleRate = false;
   static constexpr bool kClearsOnJump = false;
 
-  // The two channels' chains, each starting flat with no history, and the
-  // gain each band was last designed for.
+  // The eight bands of both channels, the 100 Hz band first: bands 0-3 in
+  // `low`, 4-7 in `high`, one lane each. They start at their 0 dB design
+  // with no history; `designedGains` are the gains they were last designed
+  // for.
   struct State {
-    EqualizerState left, right;
+    BiquadLaneBank low, high;
     float designedGains[kBands] = {};
     State() {
-      InitEqualizerState(left);
-      InitEqualizerState(right);
+      for (int k = 0; k < kBands; ++k) Design(*this, k, 0.0f);
     }
   };
+
+  // Both channels of a band get the same design.
+  static void Design(State& s, int band, float gain) {
+    BiquadSection design;
+    SetPeakingCoefficients(design, kBandTrig.band[band], kBandwidth, gain);
+    (band < 4 ? s.low : s.high).SetDesign(band % 4, design);
+    s.designedGains[band] = gain;
+  }
 
   struct Parameters {
     float gains[kBands];
@@ -69,8 +62,8 @@ struct EqualizerEffect {
   }
 
   static void ClearObject(State& s) {
-    for (EqualizerState* channel : {&s.left, &s.right})
-      for (BiquadSection& band : channel->bands) ClearHistory(band);
+    s.low.ClearHistory();
+    s.high.ClearHistory();
   }
 
   // The eight bands of both channels as a wavefront, each band two samples
@@ -82,14 +75,8 @@ struct EqualizerEffect {
   static constexpr int32_t kSkew = 2, kLag = kSkew * (kBands - 1);
 
   struct Kernel {
-    BiquadSection* low[2][4];
-    BiquadSection* high[2][4];
-
-    Kernel(EqualizerState& l, EqualizerState& r)
-        : low{{&l.bands[0], &l.bands[1], &l.bands[2], &l.bands[3]},
-              {&r.bands[0], &r.bands[1], &r.bands[2], &r.bands[3]}},
-          high{{&l.bands[4], &l.bands[5], &l.bands[6], &l.bands[7]},
-               {&r.bands[4], &r.bands[5], &r.bands[6], &r.bands[7]}} {}
+    BiquadLaneBank& low;
+    BiquadLaneBank& high;
 
     void Run(float* ch0, float* ch1, int32_t n) {
       if (n > 0) RunWithWidestLanes(*this, ch0, ch1, n);
@@ -100,9 +87,9 @@ struct EqualizerEffect {
       // Locals, which no store to the channels can reach: they stay in
       // registers through the block.
       BiquadLanes<V> lows(low), highs(high);
-      RunWavefront<kLag>(n, [&]<bool kAllBusy>(int32_t t) VELMOR_LANES_LAMBDA {
+      RunWavefront<kLag>(n, [&]<class Phase>(int32_t t) VELMOR_LANES_LAMBDA {
         const float x0 = t < n ? ch0[t] : 0.0f, x1 = t < n ? ch1[t] : 0.0f;
-        if constexpr (kAllBusy) {
+        if constexpr (Phase::kAllBusy) {
           const V lowIn = ShiftIn(x0, x1, lows.y2);
           const V highIn = ShiftInLast(lows.y2, highs.y2);
           lows.Process(lowIn);
@@ -110,10 +97,10 @@ struct EqualizerEffect {
         } else {
           // A band that took no sample at the last step still holds the
           // output wanted now in y1.
-          const V lowMade = Select(Lanes<V>::MaskOf(WavefrontBusy(t - 1, n, 0, kSkew)), lows.y2, lows.y1);
-          const V highMade = Select(Lanes<V>::MaskOf(WavefrontBusy(t - 1, n, 4, kSkew)), highs.y2, highs.y1);
-          lows.Process(ShiftIn(x0, x1, lowMade), Lanes<V>::MaskOf(WavefrontBusy(t, n, 0, kSkew)));
-          highs.Process(ShiftInLast(lowMade, highMade), Lanes<V>::MaskOf(WavefrontBusy(t, n, 4, kSkew)));
+          const V lowMade = Select(WavefrontBusy<V, Phase, 0, kSkew, 1>(t, n), lows.y2, lows.y1);
+          const V highMade = Select(WavefrontBusy<V, Phase, 4, kSkew, 1>(t, n), highs.y2, highs.y1);
+          lows.Process(ShiftIn(x0, x1, lowMade), WavefrontBusy<V, Phase, 0, kSkew>(t, n));
+          highs.Process(ShiftInLast(lowMade, highMade), WavefrontBusy<V, Phase, 4, kSkew>(t, n));
         }
         if (t >= kLag) {
           const LanePair y = Lanes<V>::template LaneOfEach<3>(highs.y1);
@@ -126,16 +113,11 @@ struct EqualizerEffect {
     }
   };
 
-  // Both channels get the same coefficients; a band is designed again only
-  // when its gain changed (bit for bit), once, and copied to channel 1.
+  // A band is designed again only when its gain changed (bit for bit).
   static Kernel BeginBlock(State& s, const BlockInfo&, const Parameters& p) {
-    for (int k = 0; k < kBands; ++k) {
-      if (std::memcmp(&p.gains[k], &s.designedGains[k], sizeof(float)) == 0) continue;
-      SetPeakingCoefficients(s.left.bands[k], kBandTrig.band[k], kBandwidth, p.gains[k]);
-      CopyCoefficients(s.left.bands[k], s.right.bands[k]);
-      s.designedGains[k] = p.gains[k];
-    }
-    return Kernel(s.left, s.right);
+    for (int k = 0; k < kBands; ++k)
+      if (std::memcmp(&p.gains[k], &s.designedGains[k], sizeof(float)) != 0) Design(s, k, p.gains[k]);
+    return Kernel{s.low, s.high};
   }
 };
 

@@ -5,10 +5,33 @@
 // to right.
 #pragma once
 
+#include <algorithm>
+#include <iterator>
+
 #include "framework/dsp/biquad.h"
 #include "framework/dsp/stereo_lanes.h"
 
 namespace velmor {
+
+// Four sections of each channel between blocks, kept in the order the lanes
+// take them: their quotients, formed when a design changes rather than at
+// every block, and their history. A lane no design is set for passes its
+// input.
+struct BiquadLaneBank {
+  float q[5][2][4] = {{{1.0f, 1.0f, 1.0f, 1.0f}, {1.0f, 1.0f, 1.0f, 1.0f}}};  // q0 to q4 of each lane
+  float history[4][2][4] = {};                                               // x1, x2, y1, y2
+
+  // Lane `lane` of both channels runs this design from the next block on.
+  void SetDesign(int lane, const BiquadSection& design) {
+    const BiquadRunner r(design);
+    const float quotients[5] = {r.q0, r.q1, r.q2, r.q3, r.q4};
+    for (int k = 0; k < 5; ++k) q[k][0][lane] = q[k][1][lane] = quotients[k];
+  }
+  void ClearHistory() {
+    for (auto& value : history)
+      for (auto& channel : value) std::fill(std::begin(channel), std::end(channel), 0.0f);
+  }
+};
 
 template <class V>
 struct BiquadLanes {
@@ -16,21 +39,9 @@ struct BiquadLanes {
   V x1, x2, y1, y2;
   V latest = Lanes<V>::Zero();  // the last step's outputs, of busy and idle lanes alike
 
-  // Lane i of channel c runs sections[c][i]; a null entry is a lane that
-  // passes its input.
-  VELMOR_LANES explicit BiquadLanes(BiquadSection* const (&sections)[2][4]) {
-    float q[5][2][4], h[4][2][4];
-    for (int c = 0; c < 2; ++c)
-      for (int i = 0; i < 4; ++i) {
-        const BiquadRunner r = sections[c][i] ? BiquadRunner(*sections[c][i]) : BiquadRunner(BiquadSection{});
-        q[0][c][i] = r.q0, q[1][c][i] = r.q1, q[2][c][i] = r.q2, q[3][c][i] = r.q3, q[4][c][i] = r.q4;
-        h[0][c][i] = r.x1, h[1][c][i] = r.x2, h[2][c][i] = r.y1, h[3][c][i] = r.y2;
-      }
-    q0 = Lanes<V>::Load(q[0][0], q[0][1]), q1 = Lanes<V>::Load(q[1][0], q[1][1]), q2 = Lanes<V>::Load(q[2][0], q[2][1]);
-    q3 = Lanes<V>::Load(q[3][0], q[3][1]), q4 = Lanes<V>::Load(q[4][0], q[4][1]);
-    x1 = Lanes<V>::Load(h[0][0], h[0][1]), x2 = Lanes<V>::Load(h[1][0], h[1][1]);
-    y1 = Lanes<V>::Load(h[2][0], h[2][1]), y2 = Lanes<V>::Load(h[3][0], h[3][1]);
-  }
+  VELMOR_LANES explicit BiquadLanes(const BiquadLaneBank& bank)
+      : q0(Load(bank.q[0])), q1(Load(bank.q[1])), q2(Load(bank.q[2])), q3(Load(bank.q[3])), q4(Load(bank.q[4])),
+        x1(Load(bank.history[0])), x2(Load(bank.history[1])), y1(Load(bank.history[2])), y2(Load(bank.history[3])) {}
 
   VELMOR_LANES V Output(V in) const { return q0 * in + q1 * x1 + q2 * x2 - q3 * y1 - q4 * y2; }
 
@@ -49,17 +60,15 @@ struct BiquadLanes {
     y1 = Select(active, y, y1);
   }
 
-  VELMOR_LANES void Store(BiquadSection* const (&sections)[2][4]) const {
-    float h[4][2][4];
-    Lanes<V>::Store(x1, h[0][0], h[0][1]), Lanes<V>::Store(x2, h[1][0], h[1][1]);
-    Lanes<V>::Store(y1, h[2][0], h[2][1]), Lanes<V>::Store(y2, h[3][0], h[3][1]);
-    for (int c = 0; c < 2; ++c)
-      for (int i = 0; i < 4; ++i) {
-        if (!sections[c][i]) continue;
-        sections[c][i]->x1 = h[0][c][i], sections[c][i]->x2 = h[1][c][i];
-        sections[c][i]->y1 = h[2][c][i], sections[c][i]->y2 = h[3][c][i];
-      }
+  VELMOR_LANES void Store(BiquadLaneBank& bank) const {
+    Lanes<V>::Store(x1, bank.history[0][0], bank.history[0][1]);
+    Lanes<V>::Store(x2, bank.history[1][0], bank.history[1][1]);
+    Lanes<V>::Store(y1, bank.history[2][0], bank.history[2][1]);
+    Lanes<V>::Store(y2, bank.history[3][0], bank.history[3][1]);
   }
+
+ private:
+  VELMOR_LANES static V Load(const float (&lanes)[2][4]) { return Lanes<V>::Load(lanes[0], lanes[1]); }
 };
 
 }  // namespace velmor

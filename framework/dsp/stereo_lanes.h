@@ -29,11 +29,6 @@
 
 namespace velmor {
 
-// Which of a channel's four lanes take part, the same in both channels.
-struct LaneFlags {
-  bool lane[4];
-};
-
 // A channel's value of one lane of each channel.
 struct LanePair {
   float ch0, ch1;
@@ -117,7 +112,12 @@ struct Lanes<Stereo4> {
   }
   VELMOR_LANES static Stereo4 Splat(float a) { return {velmor::Splat(a), velmor::Splat(a)}; }
   VELMOR_LANES static Stereo4 Zero() { return {velmor::Zero(), velmor::Zero()}; }
-  VELMOR_LANES static Mask MaskOf(LaneFlags f) { return {velmor::MaskOf(f.lane[0], f.lane[1], f.lane[2], f.lane[3])}; }
+  // The lanes set, the same in both channels.
+  VELMOR_LANES static Mask MaskOf(bool l0, bool l1, bool l2, bool l3) { return {velmor::MaskOf(l0, l1, l2, l3)}; }
+  // The lanes, the same in both channels, where first - step * lane lies in [0, n).
+  VELMOR_LANES static Mask Counting(int32_t first, int32_t step, int32_t n) {
+    return {InRange(SplatInt(first) - SetInt(0, step, 2 * step, 3 * step), n)};
+  }
   template <int k>
   VELMOR_LANES static LanePair LaneOfEach(Stereo4 a) {
     return {Lane<k>(a.c0), Lane<k>(a.c1)};
@@ -135,9 +135,17 @@ struct Lanes<Stereo8> {
   }
   VELMOR_LANES static Stereo8 Splat(float a) { return Stereo8{} + a; }
   VELMOR_LANES static Stereo8 Zero() { return Stereo8{}; }
-  VELMOR_LANES static Mask MaskOf(LaneFlags f) {
-    const int32_t a = -f.lane[0], b = -f.lane[1], c = -f.lane[2], d = -f.lane[3];
+  VELMOR_LANES static Mask MaskOf(bool l0, bool l1, bool l2, bool l3) {
+    const int32_t a = -int32_t{l0}, b = -int32_t{l1}, c = -int32_t{l2}, d = -int32_t{l3};
     return Mask{a, b, c, d, a, b, c, d};
+  }
+  // Four lanes compared (AVX has no eight-lane integer comparison), then
+  // the same mask for the other channel.
+  VELMOR_LANES static Mask Counting(int32_t first, int32_t step, int32_t n) {
+    typedef int32_t Ints4 __attribute__((vector_size(16)));
+    const Ints4 index = (Ints4{} + first) - Ints4{0, step, 2 * step, 3 * step};
+    const Ints4 in = (index >= 0) & (index < n);
+    return __builtin_shufflevector(in, in, 0, 1, 2, 3, 0, 1, 2, 3);
   }
   template <int k>
   VELMOR_LANES static LanePair LaneOfEach(Stereo8 a) {

@@ -44,8 +44,7 @@ inline Vec4 Min(Vec4 a, Vec4 b) { return {_mm_min_ps(a.v, b.v)}; }
 inline Vec4 Max(Vec4 a, Vec4 b) { return {_mm_max_ps(a.v, b.v)}; }
 
 inline Mask4 MaskOf(bool l0, bool l1, bool l2, bool l3) {
-  return {_mm_castsi128_ps(_mm_setr_epi32(-static_cast<int>(l0), -static_cast<int>(l1), -static_cast<int>(l2),
-                                          -static_cast<int>(l3)))};
+  return {_mm_castsi128_ps(_mm_setr_epi32(-int32_t{l0}, -int32_t{l1}, -int32_t{l2}, -int32_t{l3}))};
 }
 inline Vec4 Select(Mask4 mask, Vec4 a, Vec4 b) {
   return {_mm_or_ps(_mm_and_ps(mask.m, a.v), _mm_andnot_ps(mask.m, b.v))};
@@ -87,6 +86,11 @@ inline Int4 AddWhereNegative(Int4 a, Int4 m) {
   return {_mm_add_epi32(a.v, _mm_and_si128(_mm_cmplt_epi32(a.v, _mm_setzero_si128()), m.v))};
 }
 inline Int4 ZeroWhereEqual(Int4 a, Int4 m) { return {_mm_andnot_si128(_mm_cmpeq_epi32(a.v, m.v), a.v)}; }
+// The lanes where 0 <= a < n.
+inline Mask4 InRange(Int4 a, int32_t n) {
+  const __m128i below = _mm_cmplt_epi32(a.v, _mm_set1_epi32(n)), negative = _mm_cmplt_epi32(a.v, _mm_setzero_si128());
+  return {_mm_castsi128_ps(_mm_andnot_si128(negative, below))};
+}
 
 #else
 
@@ -117,7 +121,9 @@ inline Vec4 operator*(Vec4 a, Vec4 b) { return {a.v * b.v}; }
 inline Vec4 Min(Vec4 a, Vec4 b) { return {a.v < b.v ? a.v : b.v}; }
 inline Vec4 Max(Vec4 a, Vec4 b) { return {a.v > b.v ? a.v : b.v}; }
 
-inline Mask4 MaskOf(bool l0, bool l1, bool l2, bool l3) { return {Ints4{-l0, -l1, -l2, -l3}}; }
+inline Mask4 MaskOf(bool l0, bool l1, bool l2, bool l3) {
+  return {Ints4{-int32_t{l0}, -int32_t{l1}, -int32_t{l2}, -int32_t{l3}}};
+}
 inline Vec4 Select(Mask4 mask, Vec4 a, Vec4 b) { return {mask.m ? a.v : b.v}; }
 
 template <int k>
@@ -143,6 +149,7 @@ inline Int4 Truncate(Vec4 a) { return {__builtin_convertvector(a.v, Ints4)}; }
 inline Vec4 ToFloat(Int4 a) { return {__builtin_convertvector(a.v, Floats4)}; }
 inline Int4 AddWhereNegative(Int4 a, Int4 m) { return {a.v < 0 ? a.v + m.v : a.v}; }
 inline Int4 ZeroWhereEqual(Int4 a, Int4 m) { return {a.v == m.v ? Ints4{} : a.v}; }
+inline Mask4 InRange(Int4 a, int32_t n) { return {(a.v >= 0) & (a.v < n)}; }
 
 #endif
 

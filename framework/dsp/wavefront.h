@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <utility>
 
 #include "framework/dsp/cpu.h"
 #include "framework/dsp/stereo_lanes.h"
@@ -18,21 +19,57 @@
 
 namespace velmor {
 
-// The steps of a block: step.template operator()<kAllBusy>(t) for t = 0 to
-// n + kLag - 1, with kAllBusy true where no stage is idle.
+// Where a step lies in its block, as far as the compiler can know it. A
+// step's code asks WavefrontBusy which stages take a sample; in the phases
+// below the answer is a constant, so that filling and draining the pipeline
+// cost about what a busy step costs.
+struct AnyStep {  // anywhere: the answer is worked out at run time
+  static constexpr bool kAllBusy = false, kKnown = false;
+};
+struct BusyStep {  // every stage busy
+  static constexpr bool kAllBusy = true, kKnown = true;
+  static constexpr bool Busy(int32_t) { return true; }
+};
+template <int32_t kT>
+struct FillStep {  // step kT of a block longer than the lag: stages whose sample is not yet reached idle
+  static constexpr bool kAllBusy = false, kKnown = true;
+  static constexpr bool Busy(int32_t sampleFromStep) { return kT + sampleFromStep >= 0; }
+};
+template <int32_t kD>
+struct DrainStep {  // step n + kD of a block longer than the lag: stages that have taken every sample idle
+  static constexpr bool kAllBusy = false, kKnown = true;
+  static constexpr bool Busy(int32_t sampleFromStep) { return kD + sampleFromStep < 0; }
+};
+
+// The steps of a block: step.template operator()<Phase>(t) for t = 0 to
+// n + kLag - 1, Phase one of the step types above.
 template <int32_t kLag, class Step>
 VELMOR_LANES void RunWavefront(int32_t n, Step&& step) {
-  int32_t t = 0;
-  for (; t < std::min(kLag + 1, n); ++t) step.template operator()<false>(t);
-  for (; t < n; ++t) step.template operator()<true>(t);
-  for (; t < n + kLag; ++t) step.template operator()<false>(t);
+  if (n <= kLag) {
+    for (int32_t t = 0; t < n + kLag; ++t) step.template operator()<AnyStep>(t);
+    return;
+  }
+  [&]<int32_t... kT>(std::integer_sequence<int32_t, kT...>) VELMOR_LANES_LAMBDA {
+    (step.template operator()<FillStep<kT>>(kT), ...);
+  }(std::make_integer_sequence<int32_t, kLag + 1>{});
+  for (int32_t t = kLag + 1; t < n; ++t) step.template operator()<BusyStep>(t);
+  [&]<int32_t... kD>(std::integer_sequence<int32_t, kD...>) VELMOR_LANES_LAMBDA {
+    (step.template operator()<DrainStep<kD>>(n + kD), ...);
+  }(std::make_integer_sequence<int32_t, kLag>{});
 }
 
-// The stages busy at step t of a block of n samples, for the four lanes that
-// hold stages firstStage to firstStage + 3.
-inline LaneFlags WavefrontBusy(int32_t t, int32_t n, int32_t firstStage, int32_t skew) {
-  auto busy = [&](int32_t k) { return t - skew * k >= 0 && t - skew * k < n; };
-  return {{busy(firstStage), busy(firstStage + 1), busy(firstStage + 2), busy(firstStage + 3)}};
+// The stages busy at step t - kBack of a block of n samples, for the four
+// lanes that hold stages kFirstStage to kFirstStage + 3: those whose sample
+// t - kBack - kSkew * k is one of the block's. A constant where Phase (the
+// phase of step t) tells; otherwise a few vector operations, no branch.
+template <class V, class Phase, int32_t kFirstStage, int32_t kSkew, int32_t kBack = 0>
+VELMOR_LANES typename Lanes<V>::Mask WavefrontBusy(int32_t t, int32_t n) {
+  if constexpr (Phase::kKnown) {
+    constexpr auto busy = [](int32_t k) { return Phase::Busy(-kBack - kSkew * (kFirstStage + k)); };
+    return Lanes<V>::MaskOf(busy(0), busy(1), busy(2), busy(3));
+  } else {
+    return Lanes<V>::Counting(t - kBack - kSkew * kFirstStage, kSkew, n);
+  }
 }
 
 namespace wavefront_detail {
