@@ -33,17 +33,24 @@ struct BiquadLaneBank {
   }
 };
 
+// The quotients are read from the bank at every step (memory operands of
+// the products), which leaves the registers to the history: a step needs
+// more vectors than the processor has registers at every level below
+// AVX-512.
 template <class V>
 struct BiquadLanes {
-  V q0, q1, q2, q3, q4;
+  const BiquadLaneBank& bank;
   V x1, x2, y1, y2;
   V latest = Lanes<V>::Zero();  // the last step's outputs, of busy and idle lanes alike
 
-  VELMOR_LANES explicit BiquadLanes(const BiquadLaneBank& bank)
-      : q0(Load(bank.q[0])), q1(Load(bank.q[1])), q2(Load(bank.q[2])), q3(Load(bank.q[3])), q4(Load(bank.q[4])),
-        x1(Load(bank.history[0])), x2(Load(bank.history[1])), y1(Load(bank.history[2])), y2(Load(bank.history[3])) {}
+  VELMOR_LANES explicit BiquadLanes(const BiquadLaneBank& from)
+      : bank(from), x1(Load(from.history[0])), x2(Load(from.history[1])), y1(Load(from.history[2])),
+        y2(Load(from.history[3])) {}
 
-  VELMOR_LANES V Output(V in) const { return q0 * in + q1 * x1 + q2 * x2 - q3 * y1 - q4 * y2; }
+  VELMOR_LANES V Output(V in) const {
+    return Load(bank.q[0]) * in + Load(bank.q[1]) * x1 + Load(bank.q[2]) * x2 - Load(bank.q[3]) * y1 -
+           Load(bank.q[4]) * y2;
+  }
 
   VELMOR_LANES void Process(V in) {
     const V y = Output(in);
@@ -60,11 +67,11 @@ struct BiquadLanes {
     y1 = Select(active, y, y1);
   }
 
-  VELMOR_LANES void Store(BiquadLaneBank& bank) const {
-    Lanes<V>::Store(x1, bank.history[0][0], bank.history[0][1]);
-    Lanes<V>::Store(x2, bank.history[1][0], bank.history[1][1]);
-    Lanes<V>::Store(y1, bank.history[2][0], bank.history[2][1]);
-    Lanes<V>::Store(y2, bank.history[3][0], bank.history[3][1]);
+  VELMOR_LANES void Store(BiquadLaneBank& to) const {
+    Lanes<V>::Store(x1, to.history[0][0], to.history[0][1]);
+    Lanes<V>::Store(x2, to.history[1][0], to.history[1][1]);
+    Lanes<V>::Store(y1, to.history[2][0], to.history[2][1]);
+    Lanes<V>::Store(y2, to.history[3][0], to.history[3][1]);
   }
 
  private:
