@@ -17,3 +17,13 @@ need_packages() {
 # bundle link (libsndfile, libebur128, libsoxr, the LV2 headers).
 native_build_packages=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev libsndfile1-dev libebur128-dev
   libsoxr-dev lv2-dev)
+
+# The arm64 libraries that the 64-bit ARM build of velmor-host links, from
+# Debian through multiarch.
+arm64_packages=(libsndfile1-dev:arm64 libebur128-dev:arm64 libsoxr-dev:arm64)
+need_arm64_packages() {
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  dpkg --print-foreign-architectures | grep -qx arm64 || $sudo dpkg --add-architecture arm64
+  need_packages "${arm64_packages[@]}"
+}
