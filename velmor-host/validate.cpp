@@ -77,7 +77,11 @@ bool DynamicSymbols(const std::string& path, std::set<std::string>* names, std::
       Elf64_Sym sym;
       if (off + sizeof sym > f.size()) break;
       std::memcpy(&sym, f.data() + off, sizeof sym);
-      if (sym.st_shndx == SHN_UNDEF || sym.st_name >= strings.sh_size) continue;
+      // Section symbols (aarch64 linkers put some in the dynamic table)
+      // are not exports.
+      if (sym.st_shndx == SHN_UNDEF || ELF64_ST_TYPE(sym.st_info) == STT_SECTION || sym.st_name == 0 ||
+          sym.st_name >= strings.sh_size)
+        continue;
       const char* name = f.data() + strings.sh_offset + sym.st_name;
       names->insert(std::string(name, strnlen(name, strings.sh_size - sym.st_name)));
     }
