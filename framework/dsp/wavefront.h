@@ -86,13 +86,23 @@ __attribute__((target("avx"))) void RunStereo8(Kernel& kernel, float* ch0, float
 // kernel.template RunLanes<V>(ch0, ch1, n) with the widest stereo lanes this
 // processor has: Stereo8 (compiled for AVX) where it has AVX, Stereo4
 // elsewhere. RunLanes must be VELMOR_LANES, so that it is compiled inside the
-// function of its instruction set.
+// function of its instruction set. A block runs in pieces of at most 2^28
+// samples, so that its steps (n + lag of them) count within int32: the stages
+// take their samples in order across pieces as across blocks, so the output
+// is the same.
 template <class Kernel>
 inline void RunWithWidestLanes(Kernel& kernel, float* ch0, float* ch1, int32_t n) {
+  constexpr int32_t kPiece = int32_t{1} << 28;
+  for (int32_t start = 0, m; start < n; start += m) {
+    m = std::min(kPiece, n - start);
 #if VELMOR_X86
-  if (gVectorLevel != VectorLevel::k16) return wavefront_detail::RunStereo8(kernel, ch0, ch1, n);
+    if (gVectorLevel != VectorLevel::k16) {
+      wavefront_detail::RunStereo8(kernel, ch0 + start, ch1 + start, m);
+      continue;
+    }
 #endif
-  kernel.template RunLanes<Stereo4>(ch0, ch1, n);
+    kernel.template RunLanes<Stereo4>(ch0 + start, ch1 + start, m);
+  }
 }
 
 }  // namespace velmor
