@@ -9,6 +9,7 @@
 // set. Writing a file in run() is not real-time safe: never a release build.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -25,7 +26,7 @@ namespace velmor::lv2 {
 class RunTrace {
  public:
   explicit RunTrace(const std::string& name) {
-    static int instances = 0;
+    static std::atomic<int> instances{0};  // hosts may instantiate on several threads
     const char* dir = std::getenv("VELMOR_LV2_TRACE_DIR");
     if (dir == nullptr) return;
     const std::string path = std::string(dir) + "/" + name + "-" + std::to_string(getpid()) + "-" +

@@ -79,7 +79,7 @@ struct EqualizerEffect {
     BiquadLaneBank& high;
 
     void Run(float* ch0, float* ch1, int32_t n) {
-      if (n > 0) RunWithWidestLanes(*this, ch0, ch1, n);
+      RunWithWidestLanes(*this, ch0, ch1, n);
     }
 
     template <class V>

@@ -86,8 +86,8 @@ __attribute__((target("avx"))) void RunStereo8(Kernel& kernel, float* ch0, float
 // kernel.template RunLanes<V>(ch0, ch1, n) with the widest stereo lanes this
 // processor has: Stereo8 (compiled for AVX) where it has AVX, Stereo4
 // elsewhere. RunLanes must be VELMOR_LANES, so that it is compiled inside the
-// function of its instruction set. A block runs in pieces of at most 2^28
-// samples, so that its steps (n + lag of them) count within int32: the stages
+// function of its instruction set. An empty block does nothing. A block runs
+// in pieces of at most 2^28 samples, so that its steps (n + lag of them) count within int32: the stages
 // take their samples in order across pieces as across blocks, so the output
 // is the same.
 template <class Kernel>

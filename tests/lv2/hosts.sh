@@ -16,6 +16,7 @@
 # output shows whether the blocks are the same. Exits 77 (skipped) when a
 # host is not installed.
 set -euo pipefail
+source "$(dirname "$0")/items.sh"
 bundle=$1 host=$2 auf2=$3
 jack_io=${4:-} jack_gate=${5:-}
 for tool in lv2_validate sord_validate lv2ls lv2info lv2apply ffmpeg gst-launch-1.0 lv2file jalv jackd jack_wait; do
@@ -71,15 +72,11 @@ failed=0
 for entry in "${cases[@]}"; do
   read -r name slug settings <<<"$entry"
   uri="urn:velmor:$slug"
-  # The item index of each port symbol: the control ports in port order.
-  mapfile -t symbols < <(lv2info "$uri" | awk '/Symbol:/ { print $2 }' | tail -n +5)
-  sets=() ffcontrols="" lv2controls=() gstprops=() lv2fileparams=() jalvcontrols=()
+  # shellcheck disable=SC2086
+  render_sets "$uri" $settings || exit 1
+  ffcontrols="" lv2controls=() gstprops=() lv2fileparams=() jalvcontrols=()
   for setting in $settings; do
     symbol=${setting%%=*} value=${setting#*=}
-    index=0
-    for k in "${!symbols[@]}"; do [ "${symbols[$k]}" = "$symbol" ] && index=$((k + 1)); done
-    [ "$index" -gt 0 ] || { echo "$uri has no port $symbol"; exit 1; }
-    sets+=(--set "$index=$value")
     ffcontrols+="${ffcontrols:+|}$symbol=$value"
     lv2controls+=(-c "$symbol" "$value")
     gstprops+=("${symbol//_/-}=$value")
@@ -118,11 +115,8 @@ presets=(
 for entry in "${presets[@]}"; do
   read -r name slug label <<<"${entry%%|*}"
   uri="urn:velmor:$slug"
-  mapfile -t symbols < <(lv2info "$uri" | awk '/Symbol:/ { print $2 }' | tail -n +5)
-  sets=()
-  for setting in ${entry#*|}; do
-    for k in "${!symbols[@]}"; do [ "${symbols[$k]}" = "${setting%%=*}" ] && sets+=(--set "$((k + 1))=${setting#*=}"); done
-  done
+  # shellcheck disable=SC2086
+  render_sets "$uri" ${entry#*|} || exit 1
   lv2file -i "$work/in.wav" -o "$work/preset.wav" -b 512 --ignore-clipping -P "$label" "$uri" >/dev/null
   "$host" render "$auf2/$name.auf2" "$work/in.wav" "$work/preset-ref.wav" --block 512 --quiet "${sets[@]}"
   raw "$work/preset.wav" "$work/preset.raw"
