@@ -58,85 +58,135 @@ struct Lanes {
   typedef uint32_t Bits __attribute__((vector_size(4 * kLanes)));
 };
 
-// One vector of sines: out[0, kLanes) from the phases f. A lane whose float
-// could not be decided (or whose phase lies outside 0 <= P < 2pi) is 0 in
-// `good`, all ones otherwise.
+// The phases widened to double, lane by lane, in one instruction. GCC 12
+// splits its own conversion of these types into halves on AVX and AVX-512
+// (two conversions and an insert, or a trip through the stack) and into
+// scalar conversions on SSE2; that lengthened every vector's chain. The
+// x86 instruction is written out here, so that it is taken whatever the
+// compiler makes of the conversion; the values are the same, since
+// widening is exact.
 template <int kLanes>
-[[gnu::always_inline]] inline void SineGroup(const typename Lanes<kLanes>::Floats& f, float* out,
-                                             typename Lanes<kLanes>::Flags& good) {
+[[gnu::always_inline]] inline typename Lanes<kLanes>::Doubles Widen(const typename Lanes<kLanes>::Floats& f) {
+  typename Lanes<kLanes>::Doubles d;
+#if VELMOR_X86
+  if constexpr (kLanes == 2) {
+    // The two floats in the low half of a 16-byte register.
+    typedef float Floats4 __attribute__((vector_size(16)));
+    const Floats4 wide = __builtin_shufflevector(f, f, 0, 1, 0, 1);
+    __asm__("cvtps2pd %1, %0" : "=x"(d) : "x"(wide));
+  } else {
+    __asm__("vcvtps2pd %1, %0" : "=v"(d) : "v"(f));
+  }
+#else
+  d = __builtin_convertvector(f, typename Lanes<kLanes>::Doubles);
+#endif
+  return d;
+}
+
+// One vector of sines, in three stages that a run overlaps across vectors
+// (each stage of one vector beside the other stages of the vectors around
+// it), so that no vector's long chain of operations waits on its own.
+template <int kLanes>
+struct SineStages {
   using Doubles = typename Lanes<kLanes>::Doubles;
   using Floats = typename Lanes<kLanes>::Floats;
   using Words = typename Lanes<kLanes>::Words;
   using Bits = typename Lanes<kLanes>::Bits;
-  const Doubles round = Doubles{} + kRound;
-  const Doubles p = __builtin_convertvector(f, Doubles);
+  using Flags = typename Lanes<kLanes>::Flags;
+
+  struct Reduced {
+    Floats f;    // the phases
+    Doubles r;   // P - k pi, |r| <= pi/2
+    Words sign;  // the low bit of k, in the sign bit
+  };
+
   // k = the nearest integer to P / pi, in the low bits of t (the kernels
-  // run with rounding to nearest); r = P - k pi, |r| <= pi/2.
-  const Doubles t = p * kInversePi + round;
-  const Doubles k = t - round;
-  const Doubles r = (p - k * kPi1) - k * kPi2;
-  const Doubles z = r * r;
-  // c3 + c5 z + ... + c13 z^5 in Estrin's order: short chains of operations.
-  const Doubles z2 = z * z;
-  const Doubles z4 = z2 * z2;
-  const Doubles q = ((z * kC5 + kC3) + z2 * (z * kC9 + kC7)) + z4 * (z * kC13 + kC11);
-  Doubles s = r + (r * z) * q;
-  // sin P = (-1)^k sin r: the low bit of k, moved to the sign bit.
-  s = reinterpret_cast<Doubles>(reinterpret_cast<Words>(s) ^ (reinterpret_cast<Words>(t) << 63));
+  // run with rounding to nearest); r = P - k pi.
+  [[gnu::always_inline]] static Reduced Reduce(const Floats& f) {
+    const Doubles round = Doubles{} + kRound;
+    const Doubles p = Widen<kLanes>(f);
+    const Doubles t = p * kInversePi + round;
+    const Doubles k = t - round;
+    return {f, (p - k * kPi1) - k * kPi2, reinterpret_cast<Words>(t) << 63};
+  }
+
+  // sin P = (-1)^k sin r, to about 2^-43.7 of it.
+  [[gnu::always_inline]] static Doubles Sine(const Reduced& a) {
+    const Doubles r = a.r;
+    const Doubles z = r * r;
+    // c3 + c5 z + ... + c13 z^5 in Estrin's order: short chains of operations.
+    const Doubles z2 = z * z;
+    const Doubles z4 = z2 * z2;
+    const Doubles q = ((z * kC5 + kC3) + z2 * (z * kC9 + kC7)) + z4 * (z * kC13 + kC11);
+    const Doubles s = r + (r * z) * q;
+    return reinterpret_cast<Doubles>(reinterpret_cast<Words>(s) ^ a.sign);
+  }
+
+  // out[0, kLanes) from s. A lane whose float could not be decided (or whose
+  // phase f lies outside 0 <= P < 2pi) is 0 in `good`, all ones otherwise.
   // The float is decided when both ends of the error interval round to it
   // (s e has the sign of s, which only swaps the two ends); s, which lies
   // between them, rounds to it too.
-  const Doubles e = s * kRelativeError;
-  const Floats low = __builtin_convertvector(s - e, Floats);
-  __builtin_memcpy(out, &low, sizeof low);
-  // 0 <= P < 2pi: the bits of such a float, unsigned, are those below the
-  // limit's (negative phases have the sign bit, NaNs lie above).
-  const Bits limit = Bits{} + __builtin_bit_cast(uint32_t, kTwoPi);
-  good = (low == __builtin_convertvector(s + e, Floats)) & (reinterpret_cast<const Bits&>(f) < limit);
-}
+  [[gnu::always_inline]] static Flags Decide(const Doubles& s, const Floats& f, float* out) {
+    const Doubles e = s * kRelativeError;
+    const Floats low = __builtin_convertvector(s - e, Floats);
+    __builtin_memcpy(out, &low, sizeof low);
+    // 0 <= P < 2pi: the bits of such a float, unsigned, are those below the
+    // limit's (negative phases have the sign bit, NaNs lie above).
+    const Bits limit = Bits{} + __builtin_bit_cast(uint32_t, kTwoPi);
+    return (low == __builtin_convertvector(s + e, Floats)) & (reinterpret_cast<Bits>(f) < limit);
+  }
+};
 
 // The sines of n phases (n at most kRun), a vector at a time. The phases
 // come from next(), one call per phase, and are kept in P; after each
-// vector, consume(start, count) runs for the vector before it. So the phase
-// recurrence, the sines and the consumer's work (a recurrence too) all
-// overlap. next() is called for whole vectors, up to two vectors past n;
-// P and out have room for them (kSinesPadding more). Returns a bit for every
-// phase whose value was not decided: the caller takes those from PhaseSine
-// and does again what the consumer did with them.
+// vector, consume(start, count) runs for the vector kAhead phases before
+// the one decided. So the phase recurrence, the three stages of the sines
+// and the consumer's work (a recurrence too) all overlap. next() is called
+// for whole vectors, up to kSinesPadding places past n; P and out have room
+// for them. Returns a bit for every phase whose value was not decided: the
+// caller takes those from PhaseSine and does again what the consumer did
+// with them.
 template <int kLanes, class Next, class Consume>
 [[gnu::always_inline]] inline uint64_t PipelinedSines(Next& callerNext, float* P, float* out, int n,
                                                       Consume& caller) {
-  using Floats = typename Lanes<kLanes>::Floats;
-  using Flags = typename Lanes<kLanes>::Flags;
+  using Stages = SineStages<kLanes>;
+  using Floats = typename Stages::Floats;
+  using Flags = typename Stages::Flags;
   Consume consume = caller;  // locals, kept in registers through the loop
   Next next = callerNext;
-  Floats f;
-  auto phases = [&](float* into) __attribute__((always_inline)) -> const Floats& {
+  auto phases = [&](float* into) __attribute__((always_inline)) {
+    Floats f;
     for (int lane = 0; lane < kLanes; ++lane) f[lane] = next();
     __builtin_memcpy(into, &f, sizeof f);
     return f;
   };
-  // The sines run kAhead phases ahead of the consumer: about as long as the
-  // consumer's recurrence takes for them, so that a vector's sines are ready
-  // when the consumer comes to them.
+  // Vector j is decided kAhead phases before the consumer comes to it; its
+  // sine was taken one vector before that, and its phases reduced one more.
   constexpr int kAhead = kLanes < 8 ? 8 : kLanes;
   int32_t goodFlags[kRun + kAhead];
-  Flags anyBad{}, good;
-  for (int start = 0; start < kAhead; start += kLanes) {
-    SineGroup<kLanes>(phases(P + start), out + start, good);
-    __builtin_memcpy(goodFlags + start, &good, sizeof good);
-    anyBad |= good == 0;
-  }
+  Flags allGood = Flags{} - 1, good;
+  typename Stages::Reduced reduced = Stages::Reduce(phases(P));
+  typename Stages::Doubles sine = Stages::Sine(reduced);
+  Floats sineF = reduced.f;
+  reduced = Stages::Reduce(phases(P + kLanes));
+  auto step = [&](int at) __attribute__((always_inline)) {
+    good = Stages::Decide(sine, sineF, out + at);
+    __builtin_memcpy(goodFlags + at, &good, sizeof good);
+    allGood &= good;
+    sine = Stages::Sine(reduced);
+    sineF = reduced.f;
+    reduced = Stages::Reduce(phases(P + at + 2 * kLanes));
+  };
+  for (int at = 0; at < kAhead; at += kLanes) step(at);
   for (int start = 0; start < n; start += kLanes) {
-    SineGroup<kLanes>(phases(P + start + kAhead), out + start + kAhead, good);
-    __builtin_memcpy(goodFlags + start + kAhead, &good, sizeof good);
-    anyBad |= good == 0;
+    step(start + kAhead);
     consume(start, n - start < kLanes ? n - start : kLanes);
   }
   caller = consume;
   callerNext = next;
   bool bad = false;
-  for (int lane = 0; lane < kLanes; ++lane) bad = bad || anyBad[lane] != 0;
+  for (int lane = 0; lane < kLanes; ++lane) bad = bad || allGood[lane] == 0;
   uint64_t pending = 0;
   if (bad)
     for (int j = 0; j < n; ++j)
@@ -162,7 +212,7 @@ __attribute__((target("avx512f"))) inline uint64_t Avx512Sines(Next& next, float
 }
 #endif
 
-inline constexpr int kSinesPadding = 16;  // phases are made up to 8 + 8 places past n
+inline constexpr int kSinesPadding = 40;  // phases are made up to 8 + 3 x 8 places past n
 
 }  // namespace phase_sine_detail
 
