@@ -78,12 +78,10 @@ struct EqualizerEffect {
     BiquadLaneBank& low;
     BiquadLaneBank& high;
 
-    void Run(float* ch0, float* ch1, int32_t n) {
-      RunWithWidestLanes(*this, ch0, ch1, n);
-    }
+    bool Run(float* ch0, float* ch1, int32_t n) { return RunWithWidestLanes(*this, ch0, ch1, n); }
 
     template <class V>
-    VELMOR_LANES void RunLanes(float* ch0, float* ch1, int32_t n) {
+    VELMOR_LANES bool RunLanes(float* ch0, float* ch1, int32_t n) {
       // Locals, which no store to the channels can reach: they stay in
       // registers through the block.
       BiquadLanes<V> lows(low), highs(high);
@@ -110,6 +108,12 @@ struct EqualizerEffect {
       });
       lows.Store(low);
       highs.Store(high);
+      // The last band's output feeds back into each later one through its
+      // y1 term (a1 times an infinity or a NaN is one or the other, and no
+      // sum with one is finite), so once an output is not finite neither is
+      // any after it: the block's last output tells.
+      const LanePair last = Lanes<V>::template LaneOfEach<3>(highs.y1);
+      return NotFinite(last.ch0) || NotFinite(last.ch1);
     }
   };
 
