@@ -41,8 +41,10 @@ inline constexpr double kRound = 0x1.8p52;  // adding it rounds to an integer, k
 inline constexpr double kC3 = -0x1.555555554713fp-3, kC5 = 0x1.1111110a55913p-7, kC7 = -0x1.a019fd5950619p-13,
                         kC9 = 0x1.71dcf84bdbf59p-19, kC11 = -0x1.ae03f8458db2ep-26, kC13 = 0x1.52dbece0e27b3p-33;
 // The reduction and the rounding of the evaluation add a few units of 2^-53;
-// 2^-42 of the result bounds the error with room to spare.
-inline constexpr double kRelativeError = 0x1p-42;
+// 2^-42 of the result bounds the error with room to spare. In units of the
+// 29 mantissa bits of a double below a float's, that is less than 2^11 (a
+// double's last bit is at least 2^-53 of it); kMargin allows twice that.
+inline constexpr uint32_t kMargin = 0x1000u;
 // The vectors' phases: 0 <= P < kTwoPi (the float below it is the largest
 // phase the oscillator makes), the range that the sweep of every float
 // phase proves; any other phase takes the slow way.
@@ -56,6 +58,7 @@ struct Lanes {
   typedef int64_t Words __attribute__((vector_size(8 * kLanes)));
   typedef int32_t Flags __attribute__((vector_size(4 * kLanes)));
   typedef uint32_t Bits __attribute__((vector_size(4 * kLanes)));
+  typedef uint32_t Halves __attribute__((vector_size(8 * kLanes)));  // each double as two words
 };
 
 // The phases widened to double, lane by lane, in one instruction. GCC 12
@@ -126,17 +129,32 @@ struct SineStages {
 
   // out[0, kLanes) from s. A lane whose float could not be decided (or whose
   // phase f lies outside 0 <= P < 2pi) is 0 in `good`, all ones otherwise.
-  // The float is decided when both ends of the error interval round to it
-  // (s e has the sign of s, which only swaps the two ends); s, which lies
-  // between them, rounds to it too.
+  // The float that s rounds to is the one sin P rounds to unless a point
+  // halfway between two floats lies within the error bound of s. In a
+  // double, such a point has 2^28 in the 29 mantissa bits below a float's
+  // (for any value from the least normal float up; the sine of every phase
+  // in range is 0 or above it), and the bound is below kMargin units of
+  // those bits. So the low word of s tells, in integer operations beside
+  // the rounding; a lane within kMargin of halfway takes the slow way.
   [[gnu::always_inline]] static Flags Decide(const Doubles& s, const Floats& f, float* out) {
-    const Doubles e = s * kRelativeError;
-    const Floats low = __builtin_convertvector(s - e, Floats);
-    __builtin_memcpy(out, &low, sizeof low);
+    const Floats value = __builtin_convertvector(s, Floats);
+    __builtin_memcpy(out, &value, sizeof value);
+    // The low word of each double: the first of its two (x86 and ARM are
+    // little-endian).
+    const typename Lanes<kLanes>::Halves halves = reinterpret_cast<typename Lanes<kLanes>::Halves>(s);
+    Bits low;
+    if constexpr (kLanes == 2)
+      low = __builtin_shufflevector(halves, halves, 0, 2);
+    else if constexpr (kLanes == 4)
+      low = __builtin_shufflevector(halves, halves, 0, 2, 4, 6);
+    else
+      low = __builtin_shufflevector(halves, halves, 0, 2, 4, 6, 8, 10, 12, 14);
+    constexpr uint32_t kHalfway = 0x10000000u;
+    const Bits undecided = ((low & 0x1FFFFFFFu) - (kHalfway - kMargin)) <= 2 * kMargin;
     // 0 <= P < 2pi: the bits of such a float, unsigned, are those below the
     // limit's (negative phases have the sign bit, NaNs lie above).
     const Bits limit = Bits{} + __builtin_bit_cast(uint32_t, kTwoPi);
-    return (low == __builtin_convertvector(s + e, Floats)) & (reinterpret_cast<Bits>(f) < limit);
+    return ~reinterpret_cast<Flags>(undecided) & (reinterpret_cast<Bits>(f) < limit);
   }
 };
 
