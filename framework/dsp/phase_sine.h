@@ -5,7 +5,7 @@
 // a run of phases, several to a vector: a short polynomial whose error is known gives
 // sin P to about 2^-43; where the float that it rounds to cannot be told from
 // that bound (a phase whose sine lies within the bound of a point halfway
-// between two floats, about one phase in 2^18), the value is taken from
+// between two floats, about one phase in 2^19), the value is taken from
 // PhaseSine. So every value is the correctly rounded one, on every platform
 // and C runtime. The vectors are SSE2 (every x86-64 processor has it) or,
 // where the processor has them, AVX2 or AVX-512, chosen once when the
