@@ -34,6 +34,7 @@ struct Random {
     switch (Int(0, 19)) {
       case 0: return NAN;
       case 1: return Uniform(-1e4, 1e4);
+      case 3: return -0.0;
       case 2: return item.max * Uniform(1, 50);
       default: return Uniform(item.min, item.max);
     }

@@ -133,7 +133,8 @@ struct Lanes<Stereo8> {
   VELMOR_LANES static void Store(Stereo8 a, float (&ch0)[4], float (&ch1)[4]) {
     for (int i = 0; i < 4; ++i) ch0[i] = a[i], ch1[i] = a[4 + i];
   }
-  VELMOR_LANES static Stereo8 Splat(float a) { return Stereo8{} + a; }
+  // A broadcast, not 0 + a, which would turn -0 into +0.
+  VELMOR_LANES static Stereo8 Splat(float a) { return Stereo8{a, a, a, a, a, a, a, a}; }
   VELMOR_LANES static Stereo8 Zero() { return Stereo8{}; }
   VELMOR_LANES static Mask MaskOf(bool l0, bool l1, bool l2, bool l3) {
     const int32_t a = -int32_t{l0}, b = -int32_t{l1}, c = -int32_t{l2}, d = -int32_t{l3};

@@ -107,7 +107,7 @@ struct Mask4 {
 };
 
 inline Vec4 Set(float a, float b, float c, float d) { return {Floats4{a, b, c, d}}; }
-inline Vec4 Splat(float a) { return {Floats4{} + a}; }
+inline Vec4 Splat(float a) { return {Floats4{a, a, a, a}}; }  // not 0 + a, which turns -0 into +0
 inline Vec4 Zero() { return {Floats4{}}; }
 inline Vec4 Load(const float* p) {
   Vec4 a;
