@@ -74,18 +74,19 @@ struct DistortionEffect {
     float drive;
     float level;
 
-    bool Run(float* ch0, float* ch1, int32_t n) { return RunWithWidestLanes(*this, ch0, ch1, n); }
+    void Run(float* ch0, float* ch1, int32_t n) {
+      RunWithWidestLanes(*this, ch0, ch1, n);
+    }
 
     template <class V>
-    VELMOR_LANES bool RunLanes(float* ch0, float* ch1, int32_t n) {
+    VELMOR_LANES void RunLanes(float* ch0, float* ch1, int32_t n) {
       // Locals, which no store to the channels can reach.
       BiquadLanes<V> stages(sections);
-      OutputWatch<V> watch;
       // The stages' outputs of the last three steps, whichever lanes were
       // busy: a busy stage's input is its upstream stage's output three
       // steps ago, when that stage was busy too.
       V newest = Lanes<V>::Zero(), middle = Lanes<V>::Zero(), oldest = Lanes<V>::Zero();
-      const V drives = Lanes<V>::Splat(drive), levels = Lanes<V>::Splat(level), scale = Lanes<V>::Splat(kOutputScale);
+      const V drives = Lanes<V>::Splat(drive);
       RunWavefront<kLag>(n, [&]<class Phase>(int32_t t) VELMOR_LANES_LAMBDA {
         const float x0 = t < n ? ch0[t] : 0.0f, x1 = t < n ? ch1[t] : 0.0f;
         // [x, pre-filter output, clipped drive of the character output].
@@ -97,16 +98,12 @@ struct DistortionEffect {
           stages.Process(in, WavefrontBusy<V, Phase, 0, kSkew>(t, n));
         oldest = middle, middle = newest, newest = stages.latest;
         if (t >= kLag) {
-          // The tone filter's output (lane 2) scaled, in every lane at once.
-          const V outputs = (stages.y1 * levels) * scale;
-          const LanePair tone = Lanes<V>::template LaneOfEach<2>(outputs);
-          ch0[t - kLag] = tone.ch0;
-          ch1[t - kLag] = tone.ch1;
-          watch.See(outputs);
+          const LanePair tone = Lanes<V>::template LaneOfEach<2>(stages.y1);
+          ch0[t - kLag] = (tone.ch0 * level) * kOutputScale;
+          ch1[t - kLag] = (tone.ch1 * level) * kOutputScale;
         }
       });
       stages.Store(sections);
-      return watch.template NotFinite<2>();
     }
   };
 

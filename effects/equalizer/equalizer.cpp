@@ -78,10 +78,18 @@ struct EqualizerEffect {
     BiquadLaneBank& low;
     BiquadLaneBank& high;
 
-    bool Run(float* ch0, float* ch1, int32_t n) { return RunWithWidestLanes(*this, ch0, ch1, n); }
+    // Returns whether an output was not finite. The last band's output feeds
+    // back into each later one through its y1 term (a1 times an infinity or
+    // a NaN is one or the other, and no sum with one is finite), so once an
+    // output is not finite neither is any after it: the block's last output
+    // tells, without reading the block back.
+    bool Run(float* ch0, float* ch1, int32_t n) {
+      RunWithWidestLanes(*this, ch0, ch1, n);
+      return n > 0 && (NotFinite(ch0[n - 1]) || NotFinite(ch1[n - 1]));
+    }
 
     template <class V>
-    VELMOR_LANES bool RunLanes(float* ch0, float* ch1, int32_t n) {
+    VELMOR_LANES void RunLanes(float* ch0, float* ch1, int32_t n) {
       // Locals, which no store to the channels can reach: they stay in
       // registers through the block.
       BiquadLanes<V> lows(low), highs(high);
@@ -108,12 +116,6 @@ struct EqualizerEffect {
       });
       lows.Store(low);
       highs.Store(high);
-      // The last band's output feeds back into each later one through its
-      // y1 term (a1 times an infinity or a NaN is one or the other, and no
-      // sum with one is finite), so once an output is not finite neither is
-      // any after it: the block's last output tells.
-      const LanePair last = Lanes<V>::template LaneOfEach<3>(highs.y1);
-      return NotFinite(last.ch0) || NotFinite(last.ch1);
     }
   };
 

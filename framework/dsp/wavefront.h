@@ -72,28 +72,12 @@ VELMOR_LANES typename Lanes<V>::Mask WavefrontBusy(int32_t t, int32_t n) {
   }
 }
 
-// A watch over a kernel's outputs as it makes them, one per lane: x - x is 0
-// for a finite x and NaN for an infinite or NaN one, and a sum that took a
-// NaN stays NaN. Cheaper than reading the block back afterwards, which
-// waits for the stores just made.
-template <class V>
-struct OutputWatch {
-  V sum = Lanes<V>::Zero();
-  VELMOR_LANES void See(V outputs) { sum = sum + (outputs - outputs); }
-  // Whether lane k of either channel saw a value that is not finite.
-  template <int k>
-  VELMOR_LANES bool NotFinite() const {
-    const LanePair lane = Lanes<V>::template LaneOfEach<k>(sum);
-    return lane.ch0 != lane.ch0 || lane.ch1 != lane.ch1;
-  }
-};
-
 namespace wavefront_detail {
 
 #if VELMOR_X86
 template <class Kernel>
-__attribute__((target("avx"))) bool RunStereo8(Kernel& kernel, float* ch0, float* ch1, int32_t n) {
-  return kernel.template RunLanes<Stereo8>(ch0, ch1, n);
+__attribute__((target("avx"))) void RunStereo8(Kernel& kernel, float* ch0, float* ch1, int32_t n) {
+  kernel.template RunLanes<Stereo8>(ch0, ch1, n);
 }
 #endif
 
@@ -102,26 +86,23 @@ __attribute__((target("avx"))) bool RunStereo8(Kernel& kernel, float* ch0, float
 // kernel.template RunLanes<V>(ch0, ch1, n) with the widest stereo lanes this
 // processor has: Stereo8 (compiled for AVX) where it has AVX, Stereo4
 // elsewhere. RunLanes must be VELMOR_LANES, so that it is compiled inside the
-// function of its instruction set, and returns whether any output sample was
-// not finite. An empty block does nothing. A block runs in pieces of at most
-// 2^28 samples, so that its steps (n + lag of them) count within int32: the
-// stages take their samples in order across pieces as across blocks, so the
-// output is the same.
+// function of its instruction set. An empty block does nothing. A block runs
+// in pieces of at most 2^28 samples, so that its steps (n + lag of them) count within int32: the stages
+// take their samples in order across pieces as across blocks, so the output
+// is the same.
 template <class Kernel>
-inline bool RunWithWidestLanes(Kernel& kernel, float* ch0, float* ch1, int32_t n) {
+inline void RunWithWidestLanes(Kernel& kernel, float* ch0, float* ch1, int32_t n) {
   constexpr int32_t kPiece = int32_t{1} << 28;
-  bool notFinite = false;
   for (int32_t start = 0, m; start < n; start += m) {
     m = std::min(kPiece, n - start);
 #if VELMOR_X86
     if (gVectorLevel != VectorLevel::k16) {
-      notFinite |= wavefront_detail::RunStereo8(kernel, ch0 + start, ch1 + start, m);
+      wavefront_detail::RunStereo8(kernel, ch0 + start, ch1 + start, m);
       continue;
     }
 #endif
-    notFinite |= kernel.template RunLanes<Stereo4>(ch0 + start, ch1 + start, m);
+    kernel.template RunLanes<Stereo4>(ch0 + start, ch1 + start, m);
   }
-  return notFinite;
 }
 
 }  // namespace velmor
