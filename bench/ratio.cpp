@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <map>
 #include <memory>
 
@@ -75,17 +76,14 @@ class Lv2Run {
   double pluginNs_ = 0, floorNs_ = 0;
 };
 
-// The LV2 descriptor of a plug-in file stem: VelmorPitchShifter is
-// urn:velmor:pitch_shifter.
-const LV2_Descriptor* Lv2Descriptor(void* library, const std::string& stem) {
-  std::string slug;
-  for (char c : stem.substr(6)) {
-    if (c >= 'A' && c <= 'Z') slug += slug.empty() ? "" : "_", c = static_cast<char>(c - 'A' + 'a');
-    slug += c;
-  }
+// The LV2 descriptor of a plug-in (VelmorPitchShifter: urn:velmor:pitch_shifter).
+const LV2_Descriptor* Lv2Descriptor(void* library, const std::string& plugin) {
+  std::string uri;
+  for (size_t k = 0; k < std::size(velmor::test::kPluginNames); ++k)
+    if (plugin == velmor::test::kPluginNames[k]) uri = std::string("urn:velmor:") + velmor::test::kPluginSlugs[k];
   auto entry = reinterpret_cast<LV2_Descriptor_Function>(dlsym(library, "lv2_descriptor"));
   for (uint32_t i = 0; entry != nullptr && entry(i) != nullptr; ++i)
-    if (std::string(entry(i)->URI) == "urn:velmor:" + slug) return entry(i);
+    if (entry(i)->URI == uri) return entry(i);
   return nullptr;
 }
 #endif

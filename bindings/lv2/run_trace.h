@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -45,7 +46,7 @@ class RunTrace {
     const uint32_t head[2] = {frames, static_cast<uint32_t>(count)};
     std::fwrite(head, sizeof head, 1, file_);
     for (size_t k = 0; k < count; ++k) {
-      const float value = controls[k] != nullptr ? *controls[k] : 0.0f / 0.0f;
+      const float value = controls[k] != nullptr ? *controls[k] : std::numeric_limits<float>::quiet_NaN();
       std::fwrite(&value, sizeof value, 1, file_);
     }
     for (const float* side : in) Write(side, frames);

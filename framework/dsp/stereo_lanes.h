@@ -140,12 +140,11 @@ struct Lanes<Stereo8> {
     const int32_t a = -int32_t{l0}, b = -int32_t{l1}, c = -int32_t{l2}, d = -int32_t{l3};
     return Mask{a, b, c, d, a, b, c, d};
   }
-  // Four lanes compared (AVX has no eight-lane integer comparison), then
-  // the same mask for the other channel.
+  // One channel's four lanes (AVX has no eight-lane integer comparison),
+  // then the same mask for the other channel.
   VELMOR_LANES static Mask Counting(int32_t first, int32_t step, int32_t n) {
     typedef int32_t Ints4 __attribute__((vector_size(16)));
-    const Ints4 index = (Ints4{} + first) - Ints4{0, step, 2 * step, 3 * step};
-    const Ints4 in = (index >= 0) & (index < n);
+    const Ints4 in = reinterpret_cast<Ints4>(Lanes<Stereo4>::Counting(first, step, n).m.m);
     return __builtin_shufflevector(in, in, 0, 1, 2, 3, 0, 1, 2, 3);
   }
   template <int k>
