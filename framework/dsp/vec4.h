@@ -50,17 +50,22 @@ inline Vec4 Select(Mask4 mask, Vec4 a, Vec4 b) {
   return {_mm_or_ps(_mm_and_ps(mask.m, a.v), _mm_andnot_ps(mask.m, b.v))};
 }
 
+// pshufd rather than shufps: it writes a register other than its source,
+// which saves the copy that shufps needs.
 template <int k>
 inline float Lane(Vec4 a) {
-  return _mm_cvtss_f32(_mm_shuffle_ps(a.v, a.v, _MM_SHUFFLE(k, k, k, k)));
+  if constexpr (k == 0) return _mm_cvtss_f32(a.v);
+  return _mm_cvtss_f32(_mm_castsi128_ps(_mm_shuffle_epi32(_mm_castps_si128(a.v), _MM_SHUFFLE(k, k, k, k))));
 }
 // [x, a0, a1, a2]: the lanes move up by one and x enters at lane 0.
 inline Vec4 ShiftIn(float x, Vec4 a) {
-  return {_mm_move_ss(_mm_shuffle_ps(a.v, a.v, _MM_SHUFFLE(2, 1, 0, 0)), _mm_set_ss(x))};
+  const __m128 xa = _mm_shuffle_ps(_mm_set_ss(x), a.v, _MM_SHUFFLE(0, 0, 0, 0));  // x, x, a0, a0
+  return {_mm_shuffle_ps(xa, a.v, _MM_SHUFFLE(2, 1, 2, 0))};
 }
 // [b3, a0, a1, a2]: lane 3 of b enters at lane 0.
 inline Vec4 ShiftInLast(Vec4 b, Vec4 a) {
-  return {_mm_move_ss(_mm_shuffle_ps(a.v, a.v, _MM_SHUFFLE(2, 1, 0, 0)), _mm_shuffle_ps(b.v, b.v, _MM_SHUFFLE(3, 3, 3, 3)))};
+  const __m128 ba = _mm_shuffle_ps(b.v, a.v, _MM_SHUFFLE(0, 0, 3, 3));  // b3, b3, a0, a0
+  return {_mm_shuffle_ps(ba, a.v, _MM_SHUFFLE(2, 1, 2, 0))};
 }
 // [x, a0, b1, b1].
 inline Vec4 Chain3(float x, Vec4 a, Vec4 b) {
