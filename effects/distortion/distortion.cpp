@@ -87,6 +87,7 @@ struct DistortionEffect {
       // steps ago, when that stage was busy too.
       V newest = Lanes<V>::Zero(), middle = Lanes<V>::Zero(), oldest = Lanes<V>::Zero();
       const V drives = Lanes<V>::Splat(drive);
+      const float outputLevel = level;
       RunWavefront<kLag>(n, [&]<class Phase>(int32_t t) VELMOR_LANES_LAMBDA {
         const float x0 = t < n ? ch0[t] : 0.0f, x1 = t < n ? ch1[t] : 0.0f;
         // [x, pre-filter output, clipped drive of the character output].
@@ -99,11 +100,11 @@ struct DistortionEffect {
         oldest = middle, middle = newest, newest = stages.latest;
         if (t >= kLag) {
           const LanePair tone = Lanes<V>::template LaneOfEach<2>(stages.y1);
-          ch0[t - kLag] = (tone.ch0 * level) * kOutputScale;
-          ch1[t - kLag] = (tone.ch1 * level) * kOutputScale;
+          ch0[t - kLag] = (tone.ch0 * outputLevel) * kOutputScale;
+          ch1[t - kLag] = (tone.ch1 * outputLevel) * kOutputScale;
         }
       });
-      stages.Store(sections);
+      stages.Store();
     }
   };
 

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "framework/dsp/vec4.h"
 #include "framework/platform.h"
@@ -103,12 +104,13 @@ struct Lanes;
 template <>
 struct Lanes<Stereo4> {
   using Mask = Stereo4Mask;
+  // Load and Store: each channel's lanes 16-byte aligned.
   VELMOR_LANES static Stereo4 Load(const float (&ch0)[4], const float (&ch1)[4]) {
-    return {Set(ch0[0], ch0[1], ch0[2], ch0[3]), Set(ch1[0], ch1[1], ch1[2], ch1[3])};
+    return {LoadAligned(ch0), LoadAligned(ch1)};
   }
   VELMOR_LANES static void Store(Stereo4 a, float (&ch0)[4], float (&ch1)[4]) {
-    ch0[0] = Lane<0>(a.c0), ch0[1] = Lane<1>(a.c0), ch0[2] = Lane<2>(a.c0), ch0[3] = Lane<3>(a.c0);
-    ch1[0] = Lane<0>(a.c1), ch1[1] = Lane<1>(a.c1), ch1[2] = Lane<2>(a.c1), ch1[3] = Lane<3>(a.c1);
+    StoreAligned(ch0, a.c0);
+    StoreAligned(ch1, a.c1);
   }
   VELMOR_LANES static Stereo4 Splat(float a) { return {velmor::Splat(a), velmor::Splat(a)}; }
   VELMOR_LANES static Stereo4 Zero() { return {velmor::Zero(), velmor::Zero()}; }
@@ -131,7 +133,8 @@ struct Lanes<Stereo8> {
     return Stereo8{ch0[0], ch0[1], ch0[2], ch0[3], ch1[0], ch1[1], ch1[2], ch1[3]};
   }
   VELMOR_LANES static void Store(Stereo8 a, float (&ch0)[4], float (&ch1)[4]) {
-    for (int i = 0; i < 4; ++i) ch0[i] = a[i], ch1[i] = a[4 + i];
+    std::memcpy(ch0, &a, sizeof ch0);
+    std::memcpy(ch1, reinterpret_cast<const char*>(&a) + sizeof ch0, sizeof ch1);
   }
   // A broadcast, not 0 + a, which would turn -0 into +0.
   VELMOR_LANES static Stereo8 Splat(float a) { return Stereo8{a, a, a, a, a, a, a, a}; }

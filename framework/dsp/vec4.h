@@ -35,6 +35,9 @@ inline Vec4 Set(float a, float b, float c, float d) { return {_mm_setr_ps(a, b, 
 inline Vec4 Splat(float a) { return {_mm_set1_ps(a)}; }
 inline Vec4 Zero() { return {_mm_setzero_ps()}; }
 inline Vec4 Load(const float* p) { return {_mm_loadu_ps(p)}; }
+// p 16-byte aligned: SSE folds such a load into the instruction that uses it.
+inline Vec4 LoadAligned(const float* p) { return {_mm_load_ps(p)}; }
+inline void StoreAligned(float* p, Vec4 a) { _mm_store_ps(p, a.v); }
 inline void Store(float* p, Vec4 a) { _mm_storeu_ps(p, a.v); }
 inline Vec4 operator+(Vec4 a, Vec4 b) { return {_mm_add_ps(a.v, b.v)}; }
 inline Vec4 operator-(Vec4 a, Vec4 b) { return {_mm_sub_ps(a.v, b.v)}; }
@@ -119,6 +122,8 @@ inline Vec4 Load(const float* p) {
   std::memcpy(&a.v, p, sizeof a.v);
   return a;
 }
+inline Vec4 LoadAligned(const float* p) { return Load(p); }
+inline void StoreAligned(float* p, Vec4 a) { std::memcpy(p, &a.v, sizeof a.v); }
 inline void Store(float* p, Vec4 a) { std::memcpy(p, &a.v, sizeof a.v); }
 inline Vec4 operator+(Vec4 a, Vec4 b) { return {a.v + b.v}; }
 inline Vec4 operator-(Vec4 a, Vec4 b) { return {a.v - b.v}; }
