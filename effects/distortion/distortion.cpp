@@ -1,6 +1,7 @@
 // VelmorDistortion: high-pass pre-filter, 800 Hz character band, drive, hard
 // clipper, low-pass tone filter and output level, in three types.
 #include <algorithm>
+#include <cmath>
 
 #include "framework/dsp/biquad.h"
 #include "framework/dsp/biquad_lanes.h"
@@ -74,8 +75,18 @@ struct DistortionEffect {
     float drive;
     float level;
 
-    void Run(float* ch0, float* ch1, int32_t n) {
+    // Returns whether an output was not finite. An output is the tone
+    // filter's times a level, then times kOutputScale: with a level in
+    // [-1, 1] it is finite exactly when the tone filter's is, and once that
+    // is not, the filter's y1 term keeps every later one so (q3 times an
+    // infinity or a NaN is one or the other, and no sum with one is
+    // finite). So the block's last output tells. A level beyond that, which
+    // a host may pass, could overflow a finite output: such a block is read
+    // back.
+    bool Run(float* ch0, float* ch1, int32_t n) {
       RunWithWidestLanes(*this, ch0, ch1, n);
+      if (!(std::fabs(level) <= 1.0f)) return AnyNotFinite(ch0, ch1, n);
+      return n > 0 && (NotFinite(ch0[n - 1]) || NotFinite(ch1[n - 1]));
     }
 
     template <class V>
