@@ -99,8 +99,10 @@ struct EqualizerEffect {
           // The high bands first: both inputs take the low bands' y2 as it
           // was, and the low bands' new input is then made only when they
           // run, which keeps two vectors fewer live (SSE2 has none to spare).
-          highs.Process(ShiftInLast(lows.y2, highs.y2));
-          lows.Process(ShiftIn(x0, x1, lows.y2));
+          const V lowIn = ShiftIn(x0, x1, lows.y2);
+          const V highIn = ShiftInLast(lows.y2, highs.y2);
+          lows.Process(lowIn);
+          highs.Process(highIn);
         } else {
           // A band that took no sample at the last step still holds the
           // output wanted now in y1.
