@@ -96,9 +96,6 @@ struct EqualizerEffect {
       RunWavefront<kLag>(n, [&]<class Phase>(int32_t t) VELMOR_LANES_LAMBDA {
         const float x0 = t < n ? ch0[t] : 0.0f, x1 = t < n ? ch1[t] : 0.0f;
         if constexpr (Phase::kAllBusy) {
-          // The high bands first: both inputs take the low bands' y2 as it
-          // was, and the low bands' new input is then made only when they
-          // run, which keeps two vectors fewer live (SSE2 has none to spare).
           const V lowIn = ShiftIn(x0, x1, lows.y2);
           const V highIn = ShiftInLast(lows.y2, highs.y2);
           lows.Process(lowIn);

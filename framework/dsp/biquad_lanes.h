@@ -45,11 +45,13 @@ struct BiquadLanes {
   V x1, x2, y1, y2;
   V latest = Lanes<V>::Zero();  // the last step's outputs, of busy and idle lanes alike
 
-  // At SSE2 x2 stays in the bank instead, written back at every step: it
-  // feeds only its product, so its trip through memory delays no later
-  // step, whereas a y1 or y2 that the compiler spills in its place delays
-  // every step (10% on the equalizer's eight bands). AVX has the registers.
-  static constexpr bool kX2InBank = std::is_same_v<V, Stereo4>;
+  // Stereo4 is SSE2 on x86-64, whose sixteen registers the history of two
+  // banks fills. There x2 stays in the bank instead, written back at every
+  // step: it feeds only its product, so its trip through memory delays no
+  // later step, whereas a y1 or y2 that the compiler spills in its place
+  // delays every step (10% on the equalizer's eight bands). And each
+  // channel's sum is taken whole before the other's (Output).
+  static constexpr bool kFewRegisters = std::is_same_v<V, Stereo4>;
 
   VELMOR_LANES explicit BiquadLanes(BiquadLaneBank& in)
       : bank(in), x1(Load(in.history[0])), x2(Load(in.history[1])), y1(Load(in.history[2])),
@@ -62,12 +64,10 @@ struct BiquadLanes {
   }
 
   VELMOR_LANES V Output(V in) const {
-    if constexpr (std::is_same_v<V, Stereo4>) {
-      // One channel's whole sum before the other's, which leaves SSE2 room
-      // in its sixteen registers. The call is left for the compiler to
-      // inline late: forced in early, its loads of the quotients merge
-      // across the channels and are held, and the history spills (10%
-      // slower).
+    if constexpr (kFewRegisters) {
+      // The call is left for the compiler to inline late: forced in early,
+      // its loads of the quotients merge across the channels and are held,
+      // and the history spills (10% slower).
       const auto channel = [this](int c, Vec4 in, Vec4 x1, Vec4 y1, Vec4 y2) {
         const auto q = [&](int k) { return LoadAligned(bank.q[k][c]); };
         return Sum(q(0), q(1), q(2), q(3), q(4), in, x1, LoadAligned(bank.history[1][c]), y1, y2);
@@ -75,7 +75,7 @@ struct BiquadLanes {
       const Vec4 c0 = channel(0, in.c0, x1.c0, y1.c0, y2.c0);
       return {c0, channel(1, in.c1, x1.c1, y1.c1, y2.c1)};
     } else {
-      return Sum(Load(bank.q[0]), Load(bank.q[1]), Load(bank.q[2]), Load(bank.q[3]), Load(bank.q[4]), in, x1, x2,
+      return Sum(Load(bank.q[0]), Load(bank.q[1]), Load(bank.q[2]), Load(bank.q[3]), Load(bank.q[4]), in, x1, X2(),
                  y1, y2);
     }
   }
@@ -89,7 +89,7 @@ struct BiquadLanes {
   VELMOR_LANES void Process(V in, typename Lanes<V>::Mask active) {
     const V y = Output(in);
     latest = y;
-    SetX2(Select(active, x1, kX2InBank ? Load(bank.history[1]) : x2));
+    SetX2(Select(active, x1, X2()));
     x1 = Select(active, in, x1);
     y2 = Select(active, y1, y2);
     y1 = Select(active, y, y1);
@@ -98,15 +98,21 @@ struct BiquadLanes {
   // The history back into the bank, for the next block.
   VELMOR_LANES void Store() const {
     Lanes<V>::Store(x1, bank.history[0][0], bank.history[0][1]);
-    if constexpr (!kX2InBank) Lanes<V>::Store(x2, bank.history[1][0], bank.history[1][1]);
+    if constexpr (!kFewRegisters) Lanes<V>::Store(x2, bank.history[1][0], bank.history[1][1]);
     Lanes<V>::Store(y1, bank.history[2][0], bank.history[2][1]);
     Lanes<V>::Store(y2, bank.history[3][0], bank.history[3][1]);
   }
 
  private:
   VELMOR_LANES static V Load(const float (&lanes)[2][4]) { return Lanes<V>::Load(lanes[0], lanes[1]); }
+  VELMOR_LANES V X2() const {
+    if constexpr (kFewRegisters)
+      return Load(bank.history[1]);
+    else
+      return x2;
+  }
   VELMOR_LANES void SetX2(V v) {
-    if constexpr (kX2InBank)
+    if constexpr (kFewRegisters)
       Lanes<V>::Store(v, bank.history[1][0], bank.history[1][1]);
     else
       x2 = v;

@@ -14,7 +14,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstring>
 
 #include "framework/dsp/vec4.h"
 #include "framework/platform.h"
@@ -133,8 +132,7 @@ struct Lanes<Stereo8> {
     return Stereo8{ch0[0], ch0[1], ch0[2], ch0[3], ch1[0], ch1[1], ch1[2], ch1[3]};
   }
   VELMOR_LANES static void Store(Stereo8 a, float (&ch0)[4], float (&ch1)[4]) {
-    std::memcpy(ch0, &a, sizeof ch0);
-    std::memcpy(ch1, reinterpret_cast<const char*>(&a) + sizeof ch0, sizeof ch1);
+    for (int i = 0; i < 4; ++i) ch0[i] = a[i], ch1[i] = a[4 + i];
   }
   // A broadcast, not 0 + a, which would turn -0 into +0.
   VELMOR_LANES static Stereo8 Splat(float a) { return Stereo8{a, a, a, a, a, a, a, a}; }
