@@ -17,6 +17,12 @@ inline bool NotFinite(float x) {
   return (bits & 0x7F800000u) == 0x7F800000u;
 }
 
+// Whether the last frame of a block of `count` is NaN or infinite: all a
+// kernel needs to look at when its output, once not finite, stays so.
+inline bool LastNotFinite(const float* ch0, const float* ch1, int32_t count) {
+  return count > 0 && (NotFinite(ch0[count - 1]) || NotFinite(ch1[count - 1]));
+}
+
 namespace non_finite_detail {
 
 // True when any value of either channel is NaN or infinite (all exponent

@@ -34,8 +34,8 @@ struct Random {
     switch (Int(0, 19)) {
       case 0: return NAN;
       case 1: return Uniform(-1e4, 1e4);
-      case 3: return -0.0;
       case 2: return item.max * Uniform(1, 50);
+      case 3: return -0.0;
       default: return Uniform(item.min, item.max);
     }
   }

@@ -86,7 +86,7 @@ struct DistortionEffect {
     bool Run(float* ch0, float* ch1, int32_t n) {
       RunWithWidestLanes(*this, ch0, ch1, n);
       if (!(std::fabs(level) <= 1.0f)) return AnyNotFinite(ch0, ch1, n);
-      return n > 0 && (NotFinite(ch0[n - 1]) || NotFinite(ch1[n - 1]));
+      return LastNotFinite(ch0, ch1, n);
     }
 
     template <class V>

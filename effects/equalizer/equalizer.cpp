@@ -85,7 +85,7 @@ struct EqualizerEffect {
     // tells, without reading the block back.
     bool Run(float* ch0, float* ch1, int32_t n) {
       RunWithWidestLanes(*this, ch0, ch1, n);
-      return n > 0 && (NotFinite(ch0[n - 1]) || NotFinite(ch1[n - 1]));
+      return LastNotFinite(ch0, ch1, n);
     }
 
     template <class V>

@@ -16,6 +16,7 @@
 #include "framework/platform.h"
 
 #include <cstdint>
+#include <utility>
 
 #include "framework/dsp/constants.h"
 #include "framework/dsp/cpu.h"
@@ -142,13 +143,9 @@ struct SineStages {
     // The low word of each double: the first of its two (x86 and ARM are
     // little-endian).
     const typename Lanes<kLanes>::Halves halves = reinterpret_cast<typename Lanes<kLanes>::Halves>(s);
-    Bits low;
-    if constexpr (kLanes == 2)
-      low = __builtin_shufflevector(halves, halves, 0, 2);
-    else if constexpr (kLanes == 4)
-      low = __builtin_shufflevector(halves, halves, 0, 2, 4, 6);
-    else
-      low = __builtin_shufflevector(halves, halves, 0, 2, 4, 6, 8, 10, 12, 14);
+    const Bits low = [&]<int... kLane>(std::integer_sequence<int, kLane...>) __attribute__((always_inline)) {
+      return Bits(__builtin_shufflevector(halves, halves, 2 * kLane...));
+    }(std::make_integer_sequence<int, kLanes>{});
     constexpr uint32_t kHalfway = 0x10000000u;
     const Bits undecided = ((low & 0x1FFFFFFFu) - (kHalfway - kMargin)) <= 2 * kMargin;
     // 0 <= P < 2pi: the bits of such a float, unsigned, are those below the

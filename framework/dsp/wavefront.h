@@ -87,9 +87,9 @@ __attribute__((target("avx"))) void RunStereo8(Kernel& kernel, float* ch0, float
 // processor has: Stereo8 (compiled for AVX) where it has AVX, Stereo4
 // elsewhere. RunLanes must be VELMOR_LANES, so that it is compiled inside the
 // function of its instruction set. An empty block does nothing. A block runs
-// in pieces of at most 2^28 samples, so that its steps (n + lag of them) count within int32: the stages
-// take their samples in order across pieces as across blocks, so the output
-// is the same.
+// in pieces of at most 2^28 samples, so that its steps (n + lag of them)
+// count within int32: the stages take their samples in order across pieces
+// as across blocks, so the output is the same.
 template <class Kernel>
 inline void RunWithWidestLanes(Kernel& kernel, float* ch0, float* ch1, int32_t n) {
   constexpr int32_t kPiece = int32_t{1} << 28;
