@@ -184,5 +184,18 @@ TEST_F(Delay, OutOfRangeDelayTimesAndRatesStayInsideTheRing) {
   EXPECT_EQ(Peaks(out.left), (Echoes{{1, 0.5f}}));
 }
 
+// Outputs near the largest float are finite even where their sum is not:
+// the object keeps its rings, and the echo of the loud block follows.
+TEST_F(Delay, LoudFiniteOutputKeepsTheRings) {
+  EchoesOnly(0, 0.0);
+  plugin_->SetValue("音量(原音)", 3e38);  // a factor of 3e36: outputs of 3e38
+  Stereo loud(k);
+  std::fill(loud.left.begin(), loud.left.end(), 100.0f);
+  const Stereo out = RunBlock(*plugin_, loud, {.id = 7});
+  ASSERT_TRUE(std::isfinite(out.left[k - 1]) && out.left[k - 1] > 1e38f);
+  plugin_->SetValue("音量(原音)", 0.0);
+  EXPECT_EQ(Peaks(RunBlock(*plugin_, Stereo(1), {.id = 7, .frame = 1}).right), (Echoes{{0, 100.0f}}));
+}
+
 }  // namespace
 }  // namespace velmor::test

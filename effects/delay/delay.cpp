@@ -138,16 +138,25 @@ struct DelayEffect {
     Kernel(DelayState& s, float d, float w)
         : state(s), dry(d), wet(w), read(s.ring.readIndex), write(s.ring.writeIndex) {}
 
-    void Run(float* ch0, float* ch1, int32_t n) {
+    // Returns whether an output was not finite. The outputs are summed as
+    // they are made: once an infinity or a NaN joins the sum, the sum stays
+    // one or the other. A sum of finite outputs is finite unless it
+    // overflows, and such a block is read back.
+    bool Run(float* ch0, float* ch1, int32_t n) {
+      float sum = 0.0f;
       for (int32_t i = 0; i < n; ++i) {
         const Taps taps = ProcessDelaySample<kMode>(state, read, write, ch0[i], ch1[i]);
         read = NextSlot(read);
         write = NextSlot(write);
-        ch0[i] = dry * ch0[i] + taps.left * wet;
-        ch1[i] = dry * ch1[i] + taps.right * wet;
+        const float y0 = dry * ch0[i] + taps.left * wet;
+        const float y1 = dry * ch1[i] + taps.right * wet;
+        ch0[i] = y0;
+        ch1[i] = y1;
+        sum = sum + (y0 + y1);
       }
       state.ring.readIndex = read;
       state.ring.writeIndex = write;
+      return NotFinite(sum) && AnyNotFinite(ch0, ch1, n);
     }
   };
 
