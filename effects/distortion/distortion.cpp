@@ -62,13 +62,14 @@ struct DistortionEffect {
 
   static void ClearObject(State& s) { s.stages.ClearHistory(); }
 
-  // The three stages of both channels as a wavefront, three samples apart:
-  // at step t the pre-filter (lane 0) works on sample t, the character band
-  // (lane 1) on sample t - 3 and the tone filter (lane 2) on sample t - 6.
-  // Each stage's input is what its upstream stage made three steps earlier,
-  // so no step waits for the one before, not even through the drive and the
-  // clipper, and the clipper needs no branch. Lane 3 is idle.
-  static constexpr int32_t kSkew = 3, kLag = 2 * kSkew;
+  // The three stages of both channels as a wavefront: at step t the
+  // pre-filter (lane 0) works on sample t, the character band (lane 1) on
+  // sample t - 2 and the tone filter (lane 2) on sample t - 5. Each stage's
+  // input is what its upstream stage made two steps earlier (the character
+  // band's) or three (the tone filter's, whose input also passes the drive
+  // and the clipper): no step waits for the one before, and the clipper
+  // needs no branch. Lane 3 is idle.
+  static constexpr int32_t kCharacterOffset = 2, kToneOffset = 5, kLag = kToneOffset;
 
   struct Kernel {
     BiquadLaneBank& sections;
@@ -94,8 +95,8 @@ struct DistortionEffect {
       // Locals, which no store to the channels can reach.
       BiquadLanes<V> stages(sections);
       // The stages' outputs of the last three steps, whichever lanes were
-      // busy: a busy stage's input is its upstream stage's output three
-      // steps ago, when that stage was busy too.
+      // busy: a busy stage's input is its upstream stage's output two or
+      // three steps ago, when that stage was busy too.
       V newest = Lanes<V>::Zero(), middle = Lanes<V>::Zero(), oldest = Lanes<V>::Zero();
       const V drives = Lanes<V>::Splat(drive);
       const float outputLevel = level;
@@ -103,11 +104,11 @@ struct DistortionEffect {
         const float x0 = t < n ? ch0[t] : 0.0f, x1 = t < n ? ch1[t] : 0.0f;
         // [x, pre-filter output, clipped drive of the character output].
         const V clipped = ClipUnit(oldest * drives);
-        const V in = Chain3(x0, x1, oldest, clipped);
+        const V in = Chain3(x0, x1, middle, clipped);
         if constexpr (Phase::kAllBusy)
           stages.Process(in);
         else
-          stages.Process(in, WavefrontBusy<V, Phase, 0, kSkew>(t, n));
+          stages.Process(in, WavefrontBusyAt<V, Phase, 0, kCharacterOffset, kToneOffset, kToneOffset + 1>(t, n));
         oldest = middle, middle = newest, newest = stages.latest;
         if (t >= kLag) {
           const LanePair tone = Lanes<V>::template LaneOfEach<2>(stages.y1);

@@ -115,9 +115,9 @@ struct Lanes<Stereo4> {
   VELMOR_LANES static Stereo4 Zero() { return {velmor::Zero(), velmor::Zero()}; }
   // The lanes set, the same in both channels.
   VELMOR_LANES static Mask MaskOf(bool l0, bool l1, bool l2, bool l3) { return {velmor::MaskOf(l0, l1, l2, l3)}; }
-  // The lanes, the same in both channels, where first - step * lane lies in [0, n).
-  VELMOR_LANES static Mask Counting(int32_t first, int32_t step, int32_t n) {
-    return {InRange(SplatInt(first) - SetInt(0, step, 2 * step, 3 * step), n)};
+  // The lanes, the same in both channels, where t - offset of the lane lies in [0, n).
+  VELMOR_LANES static Mask Counting(int32_t t, int32_t o0, int32_t o1, int32_t o2, int32_t o3, int32_t n) {
+    return {InRange(SplatInt(t) - SetInt(o0, o1, o2, o3), n)};
   }
   template <int k>
   VELMOR_LANES static LanePair LaneOfEach(Stereo4 a) {
@@ -143,9 +143,9 @@ struct Lanes<Stereo8> {
   }
   // One channel's four lanes (AVX has no eight-lane integer comparison),
   // then the same mask for the other channel.
-  VELMOR_LANES static Mask Counting(int32_t first, int32_t step, int32_t n) {
+  VELMOR_LANES static Mask Counting(int32_t t, int32_t o0, int32_t o1, int32_t o2, int32_t o3, int32_t n) {
     typedef int32_t Ints4 __attribute__((vector_size(16)));
-    const Ints4 in = reinterpret_cast<Ints4>(Lanes<Stereo4>::Counting(first, step, n).m.m);
+    const Ints4 in = reinterpret_cast<Ints4>(Lanes<Stereo4>::Counting(t, o0, o1, o2, o3, n).m.m);
     return __builtin_shufflevector(in, in, 0, 1, 2, 3, 0, 1, 2, 3);
   }
   template <int k>

@@ -58,18 +58,25 @@ VELMOR_LANES void RunWavefront(int32_t n, Step&& step) {
   }(std::make_integer_sequence<int32_t, kLag>{});
 }
 
-// The stages busy at step t - kBack of a block of n samples, for the four
-// lanes that hold stages kFirstStage to kFirstStage + 3: those whose sample
-// t - kBack - kSkew * k is one of the block's. A constant where Phase (the
-// phase of step t) tells; otherwise a few vector operations, no branch.
+// The stages busy at step t of a block of n samples, for the four lanes that
+// work on samples t - kOffset0 to t - kOffset3: those whose sample is one of
+// the block's. A constant where Phase (the phase of step t) tells; otherwise
+// a few vector operations, no branch.
+template <class V, class Phase, int32_t kOffset0, int32_t kOffset1, int32_t kOffset2, int32_t kOffset3>
+VELMOR_LANES typename Lanes<V>::Mask WavefrontBusyAt(int32_t t, int32_t n) {
+  if constexpr (Phase::kKnown)
+    return Lanes<V>::MaskOf(Phase::Busy(-kOffset0), Phase::Busy(-kOffset1), Phase::Busy(-kOffset2),
+                            Phase::Busy(-kOffset3));
+  else
+    return Lanes<V>::Counting(t, kOffset0, kOffset1, kOffset2, kOffset3, n);
+}
+
+// The same for stages kSkew apart, of a step kBack before step t: the lanes
+// hold stages kFirstStage to kFirstStage + 3.
 template <class V, class Phase, int32_t kFirstStage, int32_t kSkew, int32_t kBack = 0>
 VELMOR_LANES typename Lanes<V>::Mask WavefrontBusy(int32_t t, int32_t n) {
-  if constexpr (Phase::kKnown) {
-    constexpr auto busy = [](int32_t k) { return Phase::Busy(-kBack - kSkew * (kFirstStage + k)); };
-    return Lanes<V>::MaskOf(busy(0), busy(1), busy(2), busy(3));
-  } else {
-    return Lanes<V>::Counting(t - kBack - kSkew * kFirstStage, kSkew, n);
-  }
+  constexpr int32_t kFirst = kBack + kSkew * kFirstStage;
+  return WavefrontBusyAt<V, Phase, kFirst, kFirst + kSkew, kFirst + 2 * kSkew, kFirst + 3 * kSkew>(t, n);
 }
 
 namespace wavefront_detail {
