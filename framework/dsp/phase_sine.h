@@ -196,9 +196,16 @@ template <int kLanes, class Next, class Consume>
     reduced = Stages::Reduce(phases(P + at + 2 * kLanes));
   };
   for (int at = 0; at < kAhead; at += kLanes) step(at);
-  for (int start = 0; start < n; start += kLanes) {
+  // Whole vectors, whose count the consumer knows when it is compiled,
+  // then the rest.
+  int start = 0;
+  for (; start + kLanes <= n; start += kLanes) {
     step(start + kAhead);
-    consume(start, n - start < kLanes ? n - start : kLanes);
+    consume(start, kLanes);
+  }
+  if (start < n) {
+    step(start + kAhead);
+    consume(start, n - start);
   }
   caller = consume;
   callerNext = next;
