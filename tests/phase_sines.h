@@ -22,12 +22,10 @@ inline void PhaseSines(const float* P, float* out, int n, int64_t* slow = nullpt
       int i, m;
       float operator()() { return i < m ? P[i++] : 0.0f; }
     } next{P + start, 0, m};
-    uint64_t pending = PipelinedPhaseSines(next, phases, values, m, none);
-    for (; pending != 0; pending &= pending - 1) {
-      const int i = __builtin_ctzll(pending);
+    PipelinedPhaseSines(next, phases, values, m, none).ForEach([&](int i) {
       values[i] = PhaseSine(phases[i]);
       if (slow) ++*slow;
-    }
+    });
     for (int i = 0; i < m; ++i) out[start + i] = values[i];
   }
 }

@@ -49,7 +49,26 @@ inline constexpr uint32_t kMargin = 0x1000u;
 // The vectors' phases: 0 <= P < kTwoPi (the float below it is the largest
 // phase the oscillator makes), the range that the sweep of every float
 // phase proves; any other phase takes the slow way.
-inline constexpr int kRun = 64;             // phases of one pipelined run at most
+// Phases of one pipelined run at most: a run makes a few vectors past its
+// end (the stages ahead of the consumer), so short runs would waste them.
+inline constexpr int kRun = 256;
+
+// The phases of a run whose value the vectors could not decide: a bit each.
+struct UndecidedPhases {
+  uint64_t words[kRun / 64] = {};
+
+  bool Any() const {
+    uint64_t any = 0;
+    for (uint64_t w : words) any |= w;
+    return any != 0;
+  }
+  // f(i) for each such phase i, in order.
+  template <class F>
+  void ForEach(F&& f) const {
+    for (int w = 0; w < kRun / 64; ++w)
+      for (uint64_t bits = words[w]; bits != 0; bits &= bits - 1) f(64 * w + __builtin_ctzll(bits));
+  }
+};
 
 // The compiler's vector types of kLanes lanes.
 template <int kLanes>
@@ -161,11 +180,10 @@ struct SineStages {
 // the one decided. So the phase recurrence, the three stages of the sines
 // and the consumer's work (a recurrence too) all overlap. next() is called
 // for whole vectors, up to kSinesPadding places past n; P and out have room
-// for them. Returns a bit for every phase whose value was not decided: the
-// caller takes those from PhaseSine and does again what the consumer did
-// with them.
+// for them. Returns the phases whose value was not decided: the caller takes
+// those from PhaseSine and does again what the consumer did with them.
 template <int kLanes, class Next, class Consume>
-[[gnu::always_inline]] inline uint64_t PipelinedSines(Next& callerNext, float* P, float* out, int n,
+[[gnu::always_inline]] inline UndecidedPhases PipelinedSines(Next& callerNext, float* P, float* out, int n,
                                                       Consume& caller) {
   using Stages = SineStages<kLanes>;
   using Floats = typename Stages::Floats;
@@ -211,26 +229,26 @@ template <int kLanes, class Next, class Consume>
   callerNext = next;
   bool bad = false;
   for (int lane = 0; lane < kLanes; ++lane) bad = bad || allGood[lane] == 0;
-  uint64_t pending = 0;
+  UndecidedPhases pending;
   if (bad)
     for (int j = 0; j < n; ++j)
-      if (goodFlags[j] == 0) pending |= uint64_t{1} << j;
+      if (goodFlags[j] == 0) pending.words[j / 64] |= uint64_t{1} << (j % 64);
   return pending;
 }
 
 // Two lanes of double: SSE2 on x86-64, NEON on 64-bit ARM.
 template <class Next, class Consume>
-inline uint64_t Sines16(Next& next, float* P, float* out, int n, Consume& consume) {
+inline UndecidedPhases Sines16(Next& next, float* P, float* out, int n, Consume& consume) {
   return PipelinedSines<2>(next, P, out, n, consume);
 }
 #if VELMOR_X86
 template <class Next, class Consume>
-__attribute__((target("avx2"))) inline uint64_t Avx2Sines(Next& next, float* P, float* out, int n,
+__attribute__((target("avx2"))) inline UndecidedPhases Avx2Sines(Next& next, float* P, float* out, int n,
                                                           Consume& consume) {
   return PipelinedSines<4>(next, P, out, n, consume);
 }
 template <class Next, class Consume>
-__attribute__((target("avx512f"))) inline uint64_t Avx512Sines(Next& next, float* P, float* out, int n,
+__attribute__((target("avx512f"))) inline UndecidedPhases Avx512Sines(Next& next, float* P, float* out, int n,
                                                               Consume& consume) {
   return PipelinedSines<8>(next, P, out, n, consume);
 }
@@ -241,12 +259,13 @@ inline constexpr int kSinesPadding = 40;  // phases are made up to 8 + 3 x 8 pla
 }  // namespace phase_sine_detail
 
 using phase_sine_detail::kSinesPadding;
+using phase_sine_detail::UndecidedPhases;
 
-// The sines of n phases (n at most 64) from next() into out, the phases into
+// The sines of n phases (n at most kRun) from next() into out, the phases into
 // P, with the consumer's work on each vector overlapping the next vector's
 // sines; see PipelinedSines. P and out have kSinesPadding more places.
 template <class Next, class Consume>
-inline uint64_t PipelinedPhaseSines(Next& next, float* P, float* out, int n, Consume& consume) {
+inline UndecidedPhases PipelinedPhaseSines(Next& next, float* P, float* out, int n, Consume& consume) {
   using namespace phase_sine_detail;
 #if VELMOR_X86
   if (gVectorLevel == VectorLevel::kAvx512) return Avx512Sines(next, P, out, n, consume);

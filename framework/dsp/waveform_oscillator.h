@@ -88,7 +88,7 @@ inline void UpdateSmoothing(WaveformOscillator& osc, float cutoff, float sampleR
 
 // Values a runner makes at a time; kernels work through a block in runs of
 // this length, on arrays that live on the stack.
-inline constexpr int kOscillatorChunk = 64;
+inline constexpr int kOscillatorChunk = phase_sine_detail::kRun;
 
 // The same generator held in locals for one block, with the shape fixed at
 // compile time and the smoothing quotients formed once. Values are those of
@@ -133,13 +133,10 @@ struct OscillatorRunner {
         float operator()() { return phase = AdvancePhase(phase, step); }
       } next{phase, phaseStep};
       Smoothing smooth{smoother, u, v};
-      uint64_t pending = PipelinedPhaseSines(next, phases, v, n, smooth);
+      const UndecidedPhases pending = PipelinedPhaseSines(next, phases, v, n, smooth);
       phase = phases[n - 1];  // the recurrence ran ahead of the run's last phase
-      if (pending != 0) {
-        for (; pending != 0; pending &= pending - 1) {
-          const int i = __builtin_ctzll(pending);
-          v[i] = PhaseSine(phases[i]);
-        }
+      if (pending.Any()) {
+        pending.ForEach([&](int i) { v[i] = PhaseSine(phases[i]); });
         smooth.smoother = smoother;
         smooth(0, n);
       }
