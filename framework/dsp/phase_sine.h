@@ -179,8 +179,8 @@ struct SineStages {
 // vector, consume(start, count) runs for the vector kAhead phases before
 // the one decided. So the phase recurrence, the three stages of the sines
 // and the consumer's work (a recurrence too) all overlap. next() is called
-// for whole vectors, up to kSinesPadding places past n; P and out have room
-// for them. Returns the phases whose value was not decided: the caller takes
+// for whole vectors, up to kLanes - 1 places past n; P and out have room
+// for them (kSinesPadding). Returns the phases whose value was not decided: the caller takes
 // those from PhaseSine and does again what the consumer did with them.
 template <int kLanes, class Next, class Consume>
 [[gnu::always_inline]] inline UndecidedPhases PipelinedSines(Next& callerNext, float* P, float* out, int n,
@@ -205,26 +205,33 @@ template <int kLanes, class Next, class Consume>
   typename Stages::Doubles sine = Stages::Sine(reduced);
   Floats sineF = reduced.f;
   reduced = Stages::Reduce(phases(P + kLanes));
-  auto step = [&](int at) __attribute__((always_inline)) {
-    good = Stages::Decide(sine, sineF, out + at);
-    __builtin_memcpy(goodFlags + at, &good, sizeof good);
-    allGood &= good;
-    sine = Stages::Sine(reduced);
-    sineF = reduced.f;
-    reduced = Stages::Reduce(phases(P + at + 2 * kLanes));
+  // The step that decides vector `at`. Near the end of the run (`last`),
+  // a stage runs only for a vector with phases below n.
+  auto step = [&](int at, bool last) __attribute__((always_inline)) {
+    if (!last || at < n) {
+      good = Stages::Decide(sine, sineF, out + at);
+      __builtin_memcpy(goodFlags + at, &good, sizeof good);
+      allGood &= good;
+    }
+    if (!last || at + kLanes < n) {
+      sine = Stages::Sine(reduced);
+      sineF = reduced.f;
+    }
+    if (!last || at + 2 * kLanes < n) reduced = Stages::Reduce(phases(P + at + 2 * kLanes));
   };
-  for (int at = 0; at < kAhead; at += kLanes) step(at);
+  for (int at = 0; at < kAhead; at += kLanes) step(at, true);
   // Whole vectors, whose count the consumer knows when it is compiled,
-  // then the rest.
+  // then the rest: the last vector's stages were all made by then.
   int start = 0;
-  for (; start + kLanes <= n; start += kLanes) {
-    step(start + kAhead);
+  for (; start + kAhead + 2 * kLanes < n; start += kLanes) {
+    step(start + kAhead, false);
     consume(start, kLanes);
   }
-  if (start < n) {
-    step(start + kAhead);
-    consume(start, n - start);
+  for (; start + kLanes <= n; start += kLanes) {
+    step(start + kAhead, true);
+    consume(start, kLanes);
   }
+  if (start < n) consume(start, n - start);
   caller = consume;
   callerNext = next;
   bool bad = false;
@@ -254,7 +261,7 @@ __attribute__((target("avx512f"))) inline UndecidedPhases Avx512Sines(Next& next
 }
 #endif
 
-inline constexpr int kSinesPadding = 40;  // phases are made up to 8 + 3 x 8 places past n
+inline constexpr int kSinesPadding = 8;  // phases are made for whole vectors, up to 7 places past n
 
 }  // namespace phase_sine_detail
 
