@@ -17,6 +17,17 @@ inline bool NotFinite(float x) {
   return (bits & 0x7F800000u) == 0x7F800000u;
 }
 
+// The exponent bits of x plus one in their lowest place: the top bit is set
+// exactly when x is NaN or infinite. ORed over the values of a loop (which
+// the compiler then runs several lanes at once), it tells whether any of
+// them was, with no second pass over the values.
+inline uint32_t NotFiniteFlag(float x) {
+  uint32_t bits;
+  std::memcpy(&bits, &x, sizeof bits);
+  return (bits & 0x7F800000u) + 0x00800000u;
+}
+inline bool AnyNotFiniteFlag(uint32_t flags) { return (flags >> 31) != 0; }
+
 // Whether the last frame of a block of `count` is NaN or infinite: all a
 // kernel needs to look at when its output, once not finite, stays so.
 inline bool LastNotFinite(const float* ch0, const float* ch1, int32_t count) {

@@ -138,11 +138,14 @@ struct ModulatorEffect {
     bool Run(float* ch0, float* ch1, int32_t n) {
       const float depth = state.depth, rest = 1.0f - state.depth;
       return ModulateInRuns<kShape>(state.osc, ch0, ch1, n, [=](const float* u, float* l, float* r, int m) {
+        uint32_t flags = 0;
         for (int i = 0; i < m; ++i) {
           const float gain = u[i] * depth + rest;
           l[i] = l[i] * gain;
           r[i] = r[i] * gain;
+          flags |= NotFiniteFlag(l[i]) | NotFiniteFlag(r[i]);
         }
+        return flags;
       });
     }
   };

@@ -45,18 +45,22 @@ struct TremoloEffect {
       const float depth = state.depth, rest = 1.0f - state.depth;
       const bool panner = state.mode != 0;
       return ModulateInRuns<kShape>(state.osc, ch0, ch1, n, [=](const float* u, float* l, float* r, int m) {
+        uint32_t flags = 0;
         if (panner) {
           for (int i = 0; i < m; ++i) {
             l[i] = l[i] * (depth * u[i] + rest);
             r[i] = r[i] * ((1.0f - u[i]) * depth + rest);
+            flags |= NotFiniteFlag(l[i]) | NotFiniteFlag(r[i]);
           }
         } else {
           for (int i = 0; i < m; ++i) {
             const float g = depth * u[i] + rest;
             l[i] = l[i] * g;
             r[i] = r[i] * g;
+            flags |= NotFiniteFlag(l[i]) | NotFiniteFlag(r[i]);
           }
         }
+        return flags;
       });
     }
   };

@@ -154,21 +154,21 @@ struct OscillatorRunner {
 
 // A block through an oscillator held in locals: its values made a run of
 // kOscillatorChunk at a time and handed, with the run's stretch of both
-// channels, to apply(u, ch0, ch1, count). Hands phase and history back to
-// the record; returns whether any output sample is not finite.
+// channels, to apply(u, ch0, ch1, count), which returns the NotFiniteFlag of
+// its outputs ORed together. Hands phase and history back to the record;
+// returns whether any output sample is not finite.
 template <int kShape, class Apply>
 bool ModulateInRuns(WaveformOscillator& record, float* ch0, float* ch1, int32_t n, Apply apply) {
   OscillatorRunner<kShape> osc(record);
   float u[kOscillatorChunk];
-  bool notFinite = false;
+  uint32_t flags = 0;
   for (int32_t start = 0; start < n; start += kOscillatorChunk) {
     const int m = n - start < kOscillatorChunk ? static_cast<int>(n - start) : kOscillatorChunk;
     osc.Fill(u, m);
-    apply(static_cast<const float*>(u), ch0 + start, ch1 + start, m);
-    if (AnyNotFinite(ch0 + start, ch1 + start, m)) notFinite = true;
+    flags |= apply(static_cast<const float*>(u), ch0 + start, ch1 + start, m);
   }
   osc.Store(record);
-  return notFinite;
+  return AnyNotFiniteFlag(flags);
 }
 
 // A block kernel for each shape: shapes 0 to 4 get their own, every other
