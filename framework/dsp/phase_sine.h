@@ -176,12 +176,13 @@ struct SineStages {
 
 // The sines of n phases (n at most kRun), a vector at a time. The phases
 // come from next(), one call per phase, and are kept in P; after each
-// vector, consume(start, count) runs for the vector kAhead phases before
-// the one decided. So the phase recurrence, the three stages of the sines
-// and the consumer's work (a recurrence too) all overlap. next() is called
-// for whole vectors, up to kLanes - 1 places past n; P and out have room
-// for them (kSinesPadding). Returns the phases whose value was not decided: the caller takes
-// those from PhaseSine and does again what the consumer did with them.
+// vector is decided, consume(start, count) runs for the vector before it.
+// So the phase recurrence, the three stages of the sines and the
+// consumer's work (a recurrence too) all overlap. next() is called for
+// whole vectors, up to kLanes - 1 places past n; P and out have room for
+// them (kSinesPadding). Returns the phases whose value was not decided: the
+// caller takes those from PhaseSine and does again what the consumer did
+// with them.
 template <int kLanes, class Next, class Consume>
 [[gnu::always_inline]] inline UndecidedPhases PipelinedSines(Next& callerNext, float* P, float* out, int n,
                                                       Consume& caller) {
@@ -196,10 +197,9 @@ template <int kLanes, class Next, class Consume>
     __builtin_memcpy(into, &f, sizeof f);
     return f;
   };
-  // Vector j is decided kAhead phases before the consumer comes to it; its
+  // Vector j is decided one vector before the consumer comes to it; its
   // sine was taken one vector before that, and its phases reduced one more.
-  constexpr int kAhead = kLanes < 8 ? 8 : kLanes;
-  int32_t goodFlags[kRun + kAhead];
+  int32_t goodFlags[kRun + kLanes];
   Flags allGood = Flags{} - 1, good;
   typename Stages::Reduced reduced = Stages::Reduce(phases(P));
   typename Stages::Doubles sine = Stages::Sine(reduced);
@@ -219,16 +219,16 @@ template <int kLanes, class Next, class Consume>
     }
     if (!last || at + 2 * kLanes < n) reduced = Stages::Reduce(phases(P + at + 2 * kLanes));
   };
-  for (int at = 0; at < kAhead; at += kLanes) step(at, true);
+  step(0, true);
   // Whole vectors, whose count the consumer knows when it is compiled,
   // then the rest: the last vector's stages were all made by then.
   int start = 0;
-  for (; start + kAhead + 2 * kLanes < n; start += kLanes) {
-    step(start + kAhead, false);
+  for (; start + 3 * kLanes < n; start += kLanes) {
+    step(start + kLanes, false);
     consume(start, kLanes);
   }
   for (; start + kLanes <= n; start += kLanes) {
-    step(start + kAhead, true);
+    step(start + kLanes, true);
     consume(start, kLanes);
   }
   if (start < n) consume(start, n - start);
