@@ -2,15 +2,15 @@
 // single-precision phase and rounded back to single, for every float P.
 //
 // PhaseSine is the definition. PipelinedPhaseSines gives the same values for
-// a run of phases, several to a vector: a short polynomial whose error is known gives
-// sin P to about 2^-43; where the float that it rounds to cannot be told from
-// that bound (a phase whose sine lies within the bound of a point halfway
-// between two floats, about one phase in 2^19), the value is taken from
-// PhaseSine. So every value is the correctly rounded one, on every platform
-// and C runtime. The vectors are SSE2 (every x86-64 processor has it) or,
-// where the processor has them, AVX2 or AVX-512, chosen once when the
-// library is loaded, and NEON on 64-bit ARM; all give the same values, the
-// correctly rounded ones.
+// a run of phases, several to a vector: a short polynomial whose error is
+// known gives sin P to about 2^-43; where the float that it rounds to cannot
+// be told from that bound (a phase whose sine lies within the bound of a
+// point halfway between two floats, about one phase in 2^19), the value is
+// taken from PhaseSine. So every value is the correctly rounded one, on
+// every platform and C runtime. The vectors are SSE2 (every x86-64
+// processor has it) or, where the processor has it, AVX2, chosen once when
+// the library is loaded, and NEON on 64-bit ARM; all give the same values,
+// the correctly rounded ones.
 #pragma once
 
 #include "framework/platform.h"
@@ -82,9 +82,9 @@ struct Lanes {
 };
 
 // The phases widened to double, lane by lane, in one instruction. GCC 12
-// splits its own conversion of these types into halves on AVX and AVX-512
-// (two conversions and an insert, or a trip through the stack) and into
-// scalar conversions on SSE2; that lengthened every vector's chain. The
+// splits its own conversion of these types into halves on AVX (two
+// conversions and an insert, or a trip through the stack) and into scalar
+// conversions on SSE2; that lengthened every vector's chain. The
 // x86 instruction is written out here, so that it is taken whatever the
 // compiler makes of the conversion; the values are the same, since
 // widening is exact. Clang, which builds only the checked builds, makes one
@@ -254,14 +254,9 @@ __attribute__((target("avx2"))) inline UndecidedPhases Avx2Sines(Next& next, flo
                                                           Consume& consume) {
   return PipelinedSines<4>(next, P, out, n, consume);
 }
-template <class Next, class Consume>
-__attribute__((target("avx512f"))) inline UndecidedPhases Avx512Sines(Next& next, float* P, float* out, int n,
-                                                              Consume& consume) {
-  return PipelinedSines<8>(next, P, out, n, consume);
-}
 #endif
 
-inline constexpr int kSinesPadding = 8;  // phases are made for whole vectors, up to 7 places past n
+inline constexpr int kSinesPadding = 4;  // phases are made for whole vectors, up to 3 places past n
 
 }  // namespace phase_sine_detail
 
@@ -275,8 +270,9 @@ template <class Next, class Consume>
 inline UndecidedPhases PipelinedPhaseSines(Next& next, float* P, float* out, int n, Consume& consume) {
   using namespace phase_sine_detail;
 #if VELMOR_X86
-  if (gVectorLevel == VectorLevel::kAvx512) return Avx512Sines(next, P, out, n, consume);
-  if (gVectorLevel == VectorLevel::kAvx2) return Avx2Sines(next, P, out, n, consume);
+  // Four lanes at AVX-512 too: the consumer's recurrence sets the pace, and
+  // runs of eight-lane vectors take longer to fill and drain.
+  if (gVectorLevel >= VectorLevel::kAvx2) return Avx2Sines(next, P, out, n, consume);
 #endif
   return Sines16(next, P, out, n, consume);
 }
