@@ -65,19 +65,24 @@ struct BiquadLanes {
 
   VELMOR_LANES V Output(V in) const {
     if constexpr (kFewRegisters) {
-      // The call is left for the compiler to inline late: forced in early,
-      // its loads of the quotients merge across the channels and are held,
-      // and the history spills (10% slower).
-      const auto channel = [this](int c, Vec4 in, Vec4 x1, Vec4 y1, Vec4 y2) {
-        const auto q = [&](int k) { return LoadAligned(bank.q[k][c]); };
-        return Sum(q(0), q(1), q(2), q(3), q(4), in, x1, LoadAligned(bank.history[1][c]), y1, y2);
-      };
-      const Vec4 c0 = channel(0, in.c0, x1.c0, y1.c0, y2.c0);
-      return {c0, channel(1, in.c1, x1.c1, y1.c1, y2.c1)};
+      const Vec4 c0 = ChannelOutput(0, in.c0, x1.c0, y1.c0, y2.c0);
+      return {c0, ChannelOutput(1, in.c1, x1.c1, y1.c1, y2.c1)};
     } else {
       return Sum(Load(bank.q[0]), Load(bank.q[1]), Load(bank.q[2]), Load(bank.q[3]), Load(bank.q[4]), in, x1, X2(),
                  y1, y2);
     }
+  }
+
+  // Stereo4 only: channel c alone takes its sample. A kernel whose step
+  // would hold both channels' inputs of two banks at once (more vectors
+  // than SSE2's sixteen registers, beside the history) takes each channel
+  // whole before the other instead.
+  template <int c>
+  VELMOR_LANES void ProcessChannel(Vec4 in) {
+    Vec4 &cx1 = Channel<c>(x1), &cy1 = Channel<c>(y1), &cy2 = Channel<c>(y2);
+    const Vec4 y = ChannelOutput(c, in, cx1, cy1, cy2);
+    StoreAligned(bank.history[1][c], cx1);
+    cx1 = in, cy2 = cy1, cy1 = y, Channel<c>(latest) = y;
   }
 
   VELMOR_LANES void Process(V in) {
@@ -104,6 +109,13 @@ struct BiquadLanes {
   }
 
  private:
+  // One channel's sum, x2 from the bank (Stereo4). Left for the compiler to
+  // inline late: forced in early, its loads of the quotients merge across
+  // the channels and are held, and the history spills (10% slower).
+  Vec4 ChannelOutput(int c, Vec4 in, Vec4 x1, Vec4 y1, Vec4 y2) const {
+    const auto q = [&](int k) { return LoadAligned(bank.q[k][c]); };
+    return Sum(q(0), q(1), q(2), q(3), q(4), in, x1, LoadAligned(bank.history[1][c]), y1, y2);
+  }
   VELMOR_LANES static V Load(const float (&lanes)[2][4]) { return Lanes<V>::Load(lanes[0], lanes[1]); }
   VELMOR_LANES V X2() const {
     if constexpr (kFewRegisters)

@@ -42,6 +42,12 @@ struct Stereo4Mask {
   Mask4 m;
 };
 
+// Channel c of a Stereo4.
+template <int c>
+VELMOR_LANES Vec4& Channel(Stereo4& a) {
+  return c == 0 ? a.c0 : a.c1;
+}
+
 VELMOR_LANES Stereo4 operator+(Stereo4 a, Stereo4 b) { return {a.c0 + b.c0, a.c1 + b.c1}; }
 VELMOR_LANES Stereo4 operator-(Stereo4 a, Stereo4 b) { return {a.c0 - b.c0, a.c1 - b.c1}; }
 VELMOR_LANES Stereo4 operator*(Stereo4 a, Stereo4 b) { return {a.c0 * b.c0, a.c1 * b.c1}; }
