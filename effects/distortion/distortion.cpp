@@ -70,6 +70,7 @@ struct DistortionEffect {
   // and the clipper): no step waits for the one before, and the clipper
   // needs no branch. Lane 3 is idle.
   static constexpr int32_t kCharacterOffset = 2, kToneOffset = 5, kLag = kToneOffset;
+  static constexpr int32_t kIdleOffset = kLag + 1;  // lane 3's history is never read
 
   struct Kernel {
     BiquadLaneBank& sections;
@@ -108,7 +109,7 @@ struct DistortionEffect {
         if constexpr (Phase::kAllBusy)
           stages.Process(in);
         else
-          stages.Process(in, WavefrontBusyAt<V, Phase, 0, kCharacterOffset, kToneOffset, kToneOffset + 1>(t, n));
+          stages.Process(in, WavefrontBusyAt<V, Phase, 0, kCharacterOffset, kToneOffset, kIdleOffset>(t, n));
         oldest = middle, middle = newest, newest = stages.latest;
         if (t >= kLag) {
           const LanePair tone = Lanes<V>::template LaneOfEach<2>(stages.y1);

@@ -95,7 +95,7 @@ struct EqualizerEffect {
       BiquadLanes<V> lows(low), highs(high);
       RunWavefront<kLag>(n, [&]<class Phase>(int32_t t) VELMOR_LANES_LAMBDA {
         const float x0 = t < n ? ch0[t] : 0.0f, x1 = t < n ? ch1[t] : 0.0f;
-        if constexpr (Phase::kAllBusy && std::is_same_v<V, Stereo4>) {
+        if constexpr (Phase::kAllBusy && BiquadLanes<V>::kFewRegisters) {
           // SSE2: a channel at a time, so that the step spills nothing.
           // The high bands' input is taken before the low bands move on.
           const Vec4 highIn0 = ShiftInLast(Channel<0>(lows.y2), Channel<0>(highs.y2));

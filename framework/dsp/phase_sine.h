@@ -49,8 +49,9 @@ inline constexpr uint32_t kMargin = 0x1000u;
 // The vectors' phases: 0 <= P < kTwoPi (the float below it is the largest
 // phase the oscillator makes), the range that the sweep of every float
 // phase proves; any other phase takes the slow way.
-// Phases of one pipelined run at most: a run makes a few vectors past its
-// end (the stages ahead of the consumer), so short runs would waste them.
+
+// Phases of one pipelined run at most: each run fills and drains the
+// stages of its vectors, and the longer the run, the less that costs.
 inline constexpr int kRun = 256;
 
 // The phases of a run whose value the vectors could not decide: a bit each.
@@ -185,7 +186,7 @@ struct SineStages {
 // with them.
 template <int kLanes, class Next, class Consume>
 [[gnu::always_inline]] inline UndecidedPhases PipelinedSines(Next& callerNext, float* P, float* out, int n,
-                                                      Consume& caller) {
+                                                             Consume& caller) {
   using Stages = SineStages<kLanes>;
   using Floats = typename Stages::Floats;
   using Flags = typename Stages::Flags;
@@ -251,7 +252,7 @@ inline UndecidedPhases Sines16(Next& next, float* P, float* out, int n, Consume&
 #if VELMOR_X86
 template <class Next, class Consume>
 __attribute__((target("avx2"))) inline UndecidedPhases Avx2Sines(Next& next, float* P, float* out, int n,
-                                                          Consume& consume) {
+                                                                 Consume& consume) {
   return PipelinedSines<4>(next, P, out, n, consume);
 }
 #endif
