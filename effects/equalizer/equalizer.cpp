@@ -95,20 +95,22 @@ struct EqualizerEffect {
       BiquadLanes<V> lows(low), highs(high);
       RunWavefront<kLag>(n, [&]<class Phase>(int32_t t) VELMOR_LANES_LAMBDA {
         const float x0 = t < n ? ch0[t] : 0.0f, x1 = t < n ? ch1[t] : 0.0f;
-        if constexpr (Phase::kAllBusy && BiquadLanes<V>::kFewRegisters) {
-          // SSE2: a channel at a time, so that the step spills nothing.
-          // The high bands' input is taken before the low bands move on.
-          const Vec4 highIn0 = ShiftInLast(Channel<0>(lows.y2), Channel<0>(highs.y2));
-          lows.template ProcessChannel<0>(ShiftIn(x0, Channel<0>(lows.y2)));
-          highs.template ProcessChannel<0>(highIn0);
-          const Vec4 highIn1 = ShiftInLast(Channel<1>(lows.y2), Channel<1>(highs.y2));
-          lows.template ProcessChannel<1>(ShiftIn(x1, Channel<1>(lows.y2)));
-          highs.template ProcessChannel<1>(highIn1);
-        } else if constexpr (Phase::kAllBusy) {
-          const V lowIn = ShiftIn(x0, x1, lows.y2);
-          const V highIn = ShiftInLast(lows.y2, highs.y2);
-          lows.Process(lowIn);
-          highs.Process(highIn);
+        if constexpr (Phase::kAllBusy) {
+          if constexpr (BiquadLanes<V>::kFewRegisters) {
+            // SSE2: a channel at a time, so that the step spills nothing.
+            // The high bands' input is taken before the low bands move on.
+            const Vec4 highIn0 = ShiftInLast(Channel<0>(lows.y2), Channel<0>(highs.y2));
+            lows.template ProcessChannel<0>(ShiftIn(x0, Channel<0>(lows.y2)));
+            highs.template ProcessChannel<0>(highIn0);
+            const Vec4 highIn1 = ShiftInLast(Channel<1>(lows.y2), Channel<1>(highs.y2));
+            lows.template ProcessChannel<1>(ShiftIn(x1, Channel<1>(lows.y2)));
+            highs.template ProcessChannel<1>(highIn1);
+          } else {
+            const V lowIn = ShiftIn(x0, x1, lows.y2);
+            const V highIn = ShiftInLast(lows.y2, highs.y2);
+            lows.Process(lowIn);
+            highs.Process(highIn);
+          }
         } else {
           // A band that took no sample at the last step still holds the
           // output wanted now in y1.
