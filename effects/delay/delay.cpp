@@ -141,7 +141,8 @@ struct DelayEffect {
     // Returns whether an output was not finite. The outputs are summed as
     // they are made: once an infinity or a NaN joins the sum, the sum stays
     // one or the other. A sum of finite outputs is finite unless it
-    // overflows, and such a block is read back.
+    // overflows, and such a block is read back. (NotFiniteFlag, as the
+    // vectorised loops use it, costs this scalar loop 10%.)
     bool Run(float* ch0, float* ch1, int32_t n) {
       float sum = 0.0f;
       for (int32_t i = 0; i < n; ++i) {

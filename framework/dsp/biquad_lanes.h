@@ -49,8 +49,8 @@ struct BiquadLanes {
   // banks fills. There x2 stays in the bank instead, written back at every
   // step: it feeds only its product, so its trip through memory delays no
   // later step, whereas a y1 or y2 that the compiler spills in its place
-  // delays every step (10% on the equalizer's eight bands). And each
-  // channel's sum is taken whole before the other's (Output).
+  // delays every step (10% on the equalizer's eight bands). And a step
+  // takes each channel whole before the other (ProcessChannel).
   static constexpr bool kFewRegisters = std::is_same_v<V, Stereo4>;
 
   VELMOR_LANES explicit BiquadLanes(BiquadLaneBank& in)
@@ -73,10 +73,10 @@ struct BiquadLanes {
     }
   }
 
-  // Stereo4 only: channel c alone takes its sample. A kernel whose step
-  // would hold both channels' inputs of two banks at once (more vectors
-  // than SSE2's sixteen registers, beside the history) takes each channel
-  // whole before the other instead.
+  // Stereo4 only: channel c alone takes its sample. A kernel with two
+  // banks calls it itself, so as not to hold both channels' inputs of both
+  // banks at once (more vectors than SSE2's sixteen registers, beside the
+  // history).
   template <int c>
   VELMOR_LANES void ProcessChannel(Vec4 in) {
     Vec4 &cx1 = Channel<c>(x1), &cy1 = Channel<c>(y1), &cy2 = Channel<c>(y2);
@@ -86,8 +86,13 @@ struct BiquadLanes {
   }
 
   VELMOR_LANES void Process(V in) {
-    const V y = Output(in);
-    SetX2(x1), x1 = in, y2 = y1, y1 = y, latest = y;
+    if constexpr (kFewRegisters) {
+      ProcessChannel<0>(in.c0);
+      ProcessChannel<1>(in.c1);
+    } else {
+      const V y = Output(in);
+      x2 = x1, x1 = in, y2 = y1, y1 = y, latest = y;
+    }
   }
 
   // Only the lanes in `active` take the sample; the others keep their history.
