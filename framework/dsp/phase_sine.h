@@ -46,6 +46,7 @@ inline constexpr double kC3 = -0x1.555555554713fp-3, kC5 = 0x1.1111110a55913p-7,
 // 29 mantissa bits of a double below a float's, that is less than 2^11 (a
 // double's last bit is at least 2^-53 of it); kMargin allows twice that.
 inline constexpr uint32_t kMargin = 0x1000u;
+
 // The vectors' phases: 0 <= P < kTwoPi (the float below it is the largest
 // phase the oscillator makes), the range that the sweep of every float
 // phase proves; any other phase takes the slow way.
