@@ -105,8 +105,10 @@ bool SameSamples(const std::vector<float>& a, const std::vector<float>& b) {
   return true;
 }
 
-// A random scenario: block lengths, settings (in and out of range, as floats,
-// since that is what an LV2 port holds) and signals, rate fixed.
+// A random scenario: block lengths, settings (in and out of range, and NaN,
+// as floats, since that is what an LV2 port holds) and signals, rate fixed.
+// Half the blocks keep the settings of the block before, all or all but one,
+// as a host's automation mostly does.
 struct Block {
   Stereo audio;
   std::vector<float> values;
@@ -115,15 +117,23 @@ struct Block {
 std::vector<Block> Scenario(const host::Plugin& plugin, unsigned seed, int blocks) {
   std::mt19937 rng(seed);
   auto uniform = [&](double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(rng); };
+  const auto& items = plugin.description().items;
+  auto value = [&](const host::ItemInfo& item) {
+    if (rng() % 16 == 0) return NAN;
+    if (item.kind == host::ItemKind::Select) return static_cast<float>(static_cast<int>(rng() % (item.options.size() + 2)) - 1);
+    return static_cast<float>(rng() % 8 == 0 ? uniform(-2 * item.max, 3 * item.max) : uniform(item.min, item.max));
+  };
   std::vector<Block> out;
   for (int b = 0; b < blocks; ++b) {
     Block block;
-    for (const auto& item : plugin.description().items) {
-      if (item.kind == host::ItemKind::Select)
-        block.values.push_back(static_cast<float>(static_cast<int>(rng() % (item.options.size() + 2)) - 1));
-      else
-        block.values.push_back(static_cast<float>(rng() % 8 == 0 ? uniform(-2 * item.max, 3 * item.max)
-                                                                : uniform(item.min, item.max)));
+    if (b > 0 && rng() % 2 == 0) {
+      block.values = out.back().values;
+      if (rng() % 2 == 0) {
+        const size_t k = rng() % items.size();
+        block.values[k] = value(items[k]);
+      }
+    } else {
+      for (const auto& item : items) block.values.push_back(value(item));
     }
     const int kind = static_cast<int>(rng() % 8);
     const size_t n = kind == 0 ? rng() % 3 : kind == 1 ? rng() % 17 : rng() % 2000;

@@ -48,6 +48,12 @@ struct Instance {
   float* out[2] = {};
   const float* controls[kMaxItems] = {};
   const float* enabled = nullptr;
+  // The control ports' values at the latest block (NaN for a port not
+  // connected), bit for bit, and the item values made from them: made again
+  // only when a port's value changes.
+  float ports[kMaxItems] = {};
+  double values[kMaxItems] = {};
+  bool valuesMade = false;
   float share = -1.0f;  // the effect's share of the output, 0 to 1; -1 before the first run()
   float dry[2][kDryFrames] = {};
 };
@@ -119,29 +125,44 @@ void CopyInputs(const float* const (&in)[2], float* const (&out)[2], size_t n) {
 }
 
 // One block of the effect in the output buffers, as the AviUtl2 plug-in runs it.
-void RunEffect(Instance& self, const double* values, const float* const (&in)[2], float* const (&out)[2],
-               size_t n) {
+void RunEffect(Instance& self, const float* const (&in)[2], float* const (&out)[2], size_t n) {
   CopyInputs(in, out, n);
   BlockInfo block{};
   block.sampleCount = static_cast<int32_t>(n);
   if (self.effect->readsSampleRate) block.sampleRate = self.sampleRate;
   ContinueObject(*self.effect, self.state.get(), self.lastFrame, self.frame);
-  RunEffectBlock(*self.effect, self.state.get(), block, values, out[0], out[1]);
+  self.effect->processBlock(self.state.get(), block, ItemValues(self.values), out[0], out[1]);
   self.frame = static_cast<int32_t>(static_cast<uint32_t>(self.frame) + 1u);
+}
+
+// The item values from the control ports, worked out again only when a port's
+// value changed since the latest block. Hosts run small blocks (64 frames is
+// common) with controls that mostly stand still, and holding every port to
+// its range afresh was a third of the instructions a block costs beside its
+// samples.
+void ReadPorts(Instance& self) {
+  const auto& items = self.effect->info->items;
+  bool changed = !self.valuesMade;
+  for (size_t k = 0; k < items.size(); ++k) {
+    const float port = self.controls[k] == nullptr ? NAN : *self.controls[k];
+    if (std::memcmp(&port, &self.ports[k], sizeof port) != 0) self.ports[k] = port, changed = true;
+  }
+  if (!changed) return;
+  double raw[kMaxItems];
+  for (size_t k = 0; k < items.size(); ++k) raw[k] = PortValue(items[k], self.ports[k]);
+  SanitiseItemValues(*self.effect, raw, self.values);
+  self.valuesMade = true;
 }
 
 void RunBlock(Instance* self, uint32_t sampleCount) {
   if (self->in[0] == nullptr || self->in[1] == nullptr || self->out[0] == nullptr || self->out[1] == nullptr)
     return;
-  const auto& items = self->effect->info->items;
-  double values[kMaxItems];
-  for (size_t k = 0; k < items.size(); ++k)
-    values[k] = self->controls[k] == nullptr ? items[k].defaultValue : PortValue(items[k], *self->controls[k]);
+  ReadPorts(*self);
   const size_t n = sampleCount <= static_cast<uint32_t>(INT32_MAX) ? sampleCount : static_cast<size_t>(INT32_MAX);
   // Enabled unless the port says 0 (below one half); a missing port or NaN is on.
   const float target = self->enabled != nullptr && *self->enabled < 0.5f ? 0.0f : 1.0f;
   if (self->share < 0.0f) self->share = target;  // a new object starts as the switch stands
-  if (self->share == 1.0f && target == 1.0f) return RunEffect(*self, values, self->in, self->out, n);
+  if (self->share == 1.0f && target == 1.0f) return RunEffect(*self, self->in, self->out, n);
 
   // Bypassed or fading: the dry input is kept, the effect runs, and the two
   // are mixed, the dry input exactly where the effect's share is 0.
@@ -150,7 +171,7 @@ void RunBlock(Instance* self, uint32_t sampleCount) {
     for (int c = 0; c < 2; ++c) std::memcpy(self->dry[c], self->in[c] + start, m * sizeof(float));
     const float* const dry[2] = {self->dry[0], self->dry[1]};
     float* const out[2] = {self->out[0] + start, self->out[1] + start};
-    RunEffect(*self, values, dry, out, m);
+    RunEffect(*self, dry, out, m);
     // The fade, a sample at a time; once the share has reached its target,
     // the rest of the block is the dry input (bypassed) or the effect (on).
     float& share = self->share;
