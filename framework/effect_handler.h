@@ -117,21 +117,17 @@ consteval EffectHandler MakeEffectHandler(const EffectInfo& info) {
                        &F::ProcessBlock};
 }
 
-// The item values a block runs with, from those the host delivered (`raw`:
-// sliders as doubles, drop-down lists as whole numbers): a slider value that
-// is not a finite number reads as the item's default.
-inline void SanitiseItemValues(const EffectHandler& handler, const double* raw, double* values) {
-  const auto& items = handler.info->items;
-  for (size_t k = 0; k < items.size(); ++k)
-    values[k] = items[k].kind == ItemKind::Track && !std::isfinite(raw[k]) ? items[k].defaultValue : raw[k];
-}
-
-// One block of one object, as every binding runs it (audio thread), from the
-// item values as the host delivered them.
+// One block of one object (audio thread) from the item values as the host
+// delivered them (`raw`): sliders as doubles, drop-down lists as whole
+// numbers. A slider value that is not a finite number reads as the item's
+// default. A binding whose values are already held to their ranges calls
+// processBlock itself.
 inline void RunEffectBlock(const EffectHandler& handler, void* state, const BlockInfo& block,
                            const double* raw, float* ch0, float* ch1) {
   double values[kMaxItems];
-  SanitiseItemValues(handler, raw, values);
+  const auto& items = handler.info->items;
+  for (size_t k = 0; k < items.size(); ++k)
+    values[k] = items[k].kind == ItemKind::Track && !std::isfinite(raw[k]) ? items[k].defaultValue : raw[k];
   handler.processBlock(state, block, ItemValues(values), ch0, ch1);
 }
 
