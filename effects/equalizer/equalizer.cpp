@@ -2,6 +2,7 @@
 // The bands are always designed for 44100 Hz, whatever the host's rate.
 #include <algorithm>
 #include <cstring>
+#include <type_traits>
 
 #include "framework/dsp/biquad.h"
 #include "framework/dsp/biquad_lanes.h"
@@ -31,12 +32,17 @@ struct EqualizerEffect {
   static constexpr bool kReadsSampleRate = false;
   static constexpr bool kClearsOnJump = false;
 
-  // The eight bands of both channels, the 100 Hz band first: bands 0-3 in
-  // `low`, 4-7 in `high`, one lane each. They start at their 0 dB design
-  // with no history; `designedGains` are the gains they were last designed
-  // for.
+  // The eight bands of both channels, the 100 Hz band first, in one of two
+  // layouts: the eight-lane kernel's, bands 0-3 in `low` and 4-7 in `high`,
+  // one lane each; and the sixteen-byte kernel's, band j and j + 4 in
+  // `pairs[j]` (lanes: band j of channel 0 and 1, band j + 4 of channel 0
+  // and 1). A process runs one kernel only (its vector level is fixed at
+  // load), so only that layout's history is ever used. The bands start at
+  // their 0 dB design with no history; `designedGains` are the gains they
+  // were last designed for.
   struct State {
     BiquadLaneBank low, high;
+    BiquadQuadBank pairs[4];
     float designedGains[kBands] = {};
     State() {
       for (int k = 0; k < kBands; ++k) Design(*this, k, 0.0f);
@@ -48,6 +54,9 @@ struct EqualizerEffect {
     BiquadSection design;
     SetPeakingCoefficients(design, kBandTrig.band[band], kBandwidth, gain);
     (band < 4 ? s.low : s.high).SetDesign(band % 4, design);
+    const int pairLane = band < 4 ? 0 : 2;
+    s.pairs[band % 4].SetDesign(pairLane, design);
+    s.pairs[band % 4].SetDesign(pairLane + 1, design);
     s.designedGains[band] = gain;
   }
 
@@ -64,6 +73,7 @@ struct EqualizerEffect {
   static void ClearObject(State& s) {
     s.low.ClearHistory();
     s.high.ClearHistory();
+    for (auto& pair : s.pairs) pair.ClearHistory();
   }
 
   // The eight bands of both channels as a wavefront, each band two samples
@@ -71,12 +81,14 @@ struct EqualizerEffect {
   // input, the previous band's output for that sample, was made two steps
   // earlier (that band's y2, or its y1 once it has run out of samples), so
   // no step waits on the step before, and the eight bands of a step run four
-  // to a vector. Bands 0-3 are `low`, 4-7 `high`.
+  // to a vector: bands 0-3 and 4-7 in the eight-lane kernel, band pairs in
+  // the sixteen-byte one (RunPairs).
   static constexpr int32_t kSkew = 2, kLag = kSkew * (kBands - 1);
 
   struct Kernel {
     BiquadLaneBank& low;
     BiquadLaneBank& high;
+    BiquadQuadBank (&pairs)[4];
 
     // Returns whether an output was not finite. The last band's output feeds
     // back into each later one through its y1 term (a1 times an infinity or
@@ -90,43 +102,94 @@ struct EqualizerEffect {
 
     template <class V>
     VELMOR_LANES void RunLanes(float* ch0, float* ch1, int32_t n) {
-      // Locals, which no store to the channels can reach: they stay in
-      // registers through the block.
-      BiquadLanes<V> lows(low), highs(high);
-      RunWavefront<kLag>(n, [&]<class Phase>(int32_t t) VELMOR_LANES_LAMBDA {
-        const float x0 = t < n ? ch0[t] : 0.0f, x1 = t < n ? ch1[t] : 0.0f;
-        if constexpr (Phase::kAllBusy) {
-          if constexpr (BiquadLanes<V>::kFewRegisters) {
-            // SSE2: a channel at a time, so that the step spills nothing.
-            // The high bands' input is taken before the low bands move on.
-            const Vec4 highIn0 = ShiftInLast(Channel<0>(lows.y2), Channel<0>(highs.y2));
-            lows.template ProcessChannel<0>(ShiftIn(x0, Channel<0>(lows.y2)));
-            highs.template ProcessChannel<0>(highIn0);
-            const Vec4 highIn1 = ShiftInLast(Channel<1>(lows.y2), Channel<1>(highs.y2));
-            lows.template ProcessChannel<1>(ShiftIn(x1, Channel<1>(lows.y2)));
-            highs.template ProcessChannel<1>(highIn1);
-          } else {
+      if constexpr (std::is_same_v<V, Stereo4>) {
+        RunPairs(ch0, ch1, n);
+      } else {
+        // Locals, which no store to the channels can reach: they stay in
+        // registers through the block.
+        BiquadLanes<V> lows(low), highs(high);
+        RunWavefront<kLag>(n, [&]<class Phase>(int32_t t) VELMOR_LANES_LAMBDA {
+          const float x0 = t < n ? ch0[t] : 0.0f, x1 = t < n ? ch1[t] : 0.0f;
+          if constexpr (Phase::kAllBusy) {
             const V lowIn = ShiftIn(x0, x1, lows.y2);
             const V highIn = ShiftInLast(lows.y2, highs.y2);
             lows.Process(lowIn);
             highs.Process(highIn);
+          } else {
+            // A band that took no sample at the last step still holds the
+            // output wanted now in y1.
+            const V lowMade = Select(WavefrontBusy<V, Phase, 0, kSkew, 1>(t, n), lows.y2, lows.y1);
+            const V highMade = Select(WavefrontBusy<V, Phase, 4, kSkew, 1>(t, n), highs.y2, highs.y1);
+            lows.Process(ShiftIn(x0, x1, lowMade), WavefrontBusy<V, Phase, 0, kSkew>(t, n));
+            highs.Process(ShiftInLast(lowMade, highMade), WavefrontBusy<V, Phase, 4, kSkew>(t, n));
           }
-        } else {
-          // A band that took no sample at the last step still holds the
-          // output wanted now in y1.
-          const V lowMade = Select(WavefrontBusy<V, Phase, 0, kSkew, 1>(t, n), lows.y2, lows.y1);
-          const V highMade = Select(WavefrontBusy<V, Phase, 4, kSkew, 1>(t, n), highs.y2, highs.y1);
-          lows.Process(ShiftIn(x0, x1, lowMade), WavefrontBusy<V, Phase, 0, kSkew>(t, n));
-          highs.Process(ShiftInLast(lowMade, highMade), WavefrontBusy<V, Phase, 4, kSkew>(t, n));
-        }
+          if (t >= kLag) {
+            const LanePair y = Lanes<V>::template LaneOfEach<3>(highs.y1);
+            ch0[t - kLag] = y.ch0;
+            ch1[t - kLag] = y.ch1;
+          }
+        });
+        lows.Store();
+        highs.Store();
+      }
+    }
+
+    // The same wavefront in sixteen-byte vectors (SSE2, NEON), by band
+    // pairs: the input of pair j is what pair j - 1 made two steps earlier,
+    // whole, so only pair 0's input is put together (the new samples and
+    // band 3's output), and a step takes four shuffles rather than the ten
+    // that four bands of a channel to a vector take.
+    VELMOR_LANES void RunPairs(float* ch0, float* ch1, int32_t n) {
+      BiquadQuad p0(pairs[0]), p1(pairs[1]), p2(pairs[2]), p3(pairs[3]);
+      const auto edgeStep = [&]<class Phase>(int32_t t) VELMOR_LANES_LAMBDA {
+        const float x0 = t < n ? ch0[t] : 0.0f, x1 = t < n ? ch1[t] : 0.0f;
+        // A band that took no sample at the last step still holds the
+        // output wanted now in y1.
+        const Vec4 made0 = Select(PairBusy<Phase, 0, 1>(t, n), p0.y2, p0.y1);
+        const Vec4 made1 = Select(PairBusy<Phase, 1, 1>(t, n), p1.y2, p1.y1);
+        const Vec4 made2 = Select(PairBusy<Phase, 2, 1>(t, n), p2.y2, p2.y1);
+        const Vec4 made3 = Select(PairBusy<Phase, 3, 1>(t, n), p3.y2, p3.y1);
+        p0.Process(PairThenLow(x0, x1, made3), PairBusy<Phase, 0>(t, n));
+        p1.Process(made0, PairBusy<Phase, 1>(t, n));
+        p2.Process(made1, PairBusy<Phase, 2>(t, n));
+        p3.Process(made2, PairBusy<Phase, 3>(t, n));
         if (t >= kLag) {
-          const LanePair y = Lanes<V>::template LaneOfEach<3>(highs.y1);
-          ch0[t - kLag] = y.ch0;
-          ch1[t - kLag] = y.ch1;
+          ch0[t - kLag] = Lane<2>(p3.y1);
+          ch1[t - kLag] = Lane<3>(p3.y1);
         }
+      };
+      RunWavefront<kLag>(n, edgeStep, [&](int32_t first, int32_t end) VELMOR_LANES_LAMBDA {
+        p0.Store(), p1.Store(), p2.Store(), p3.Store();
+        RunBusyPairs(pairs, ch0, ch1, first, end);
+        p0.Load(), p1.Load(), p2.Load(), p3.Load();
       });
-      lows.Store();
-      highs.Store();
+      p0.Store(), p1.Store(), p2.Store(), p3.Store();
+    }
+
+    // The steps where every band is busy, a function of their own: the
+    // compiler then gives the history of the four pairs (twelve of the
+    // sixteen SSE registers) registers for the whole loop, where inside
+    // RunPairs it spilled some of it.
+    [[gnu::noinline]] static void RunBusyPairs(BiquadQuadBank (&pairs)[4], float* ch0, float* ch1, int32_t first,
+                                               int32_t end) {
+      BiquadQuad p0(pairs[0]), p1(pairs[1]), p2(pairs[2]), p3(pairs[3]);
+      for (int32_t t = first; t < end; ++t) {
+        const Vec4 in1 = p0.y2, in2 = p1.y2, in3 = p2.y2;
+        p0.Process(PairThenLow(ch0[t], ch1[t], p3.y2));
+        p1.Process(in1);
+        p2.Process(in2);
+        p3.Process(in3);
+        ch0[t - kLag] = Lane<2>(p3.y1);
+        ch1[t - kLag] = Lane<3>(p3.y1);
+      }
+      p0.Store(), p1.Store(), p2.Store(), p3.Store();
+    }
+
+    // The lanes of pair j busy at step t - kBack: bands j and j + 4.
+    template <class Phase, int j, int32_t kBack = 0>
+    VELMOR_LANES static Mask4 PairBusy(int32_t t, int32_t n) {
+      constexpr int32_t kLow = kBack + kSkew * j, kHigh = kLow + kSkew * 4;
+      return WavefrontBusyAt<Stereo4, Phase, kLow, kLow, kHigh, kHigh>(t, n).m;
     }
   };
 
@@ -134,7 +197,7 @@ struct EqualizerEffect {
   static Kernel BeginBlock(State& s, const BlockInfo&, const Parameters& p) {
     for (int k = 0; k < kBands; ++k)
       if (std::memcmp(&p.gains[k], &s.designedGains[k], sizeof(float)) != 0) Design(s, k, p.gains[k]);
-    return Kernel{s.low, s.high};
+    return Kernel{s.low, s.high, s.pairs};
   }
 };
 

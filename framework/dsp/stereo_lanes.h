@@ -57,10 +57,6 @@ VELMOR_LANES Stereo4 Select(Stereo4Mask m, Stereo4 a, Stereo4 b) {
 }
 // 1 above 1, -1 below -1, NaN stays NaN.
 VELMOR_LANES Stereo4 ClipUnit(Stereo4 a) { return {ClipUnit(a.c0), ClipUnit(a.c1)}; }
-// Per channel [x, a0, a1, a2].
-VELMOR_LANES Stereo4 ShiftIn(float x0, float x1, Stereo4 a) { return {ShiftIn(x0, a.c0), ShiftIn(x1, a.c1)}; }
-// Per channel [b3, a0, a1, a2].
-VELMOR_LANES Stereo4 ShiftInLast(Stereo4 b, Stereo4 a) { return {ShiftInLast(b.c0, a.c0), ShiftInLast(b.c1, a.c1)}; }
 // Per channel [x, a0, b1, b1].
 VELMOR_LANES Stereo4 Chain3(float x0, float x1, Stereo4 a, Stereo4 b) {
   return {Chain3(x0, a.c0, b.c0), Chain3(x1, a.c1, b.c1)};
@@ -90,11 +86,14 @@ VELMOR_LANES Stereo8 ClipUnit(Stereo8 a) {
   return one < high ? one : high;
 }
 #endif
+// Per channel [x, a0, a1, a2].
 VELMOR_LANES Stereo8 ShiftIn(float x0, float x1, Stereo8 a) {
   const Stereo8 x = {x0, 0, 0, 0, x1, 0, 0, 0};
   return __builtin_shufflevector(a, x, 8, 0, 1, 2, 12, 4, 5, 6);
 }
+// Per channel [b3, a0, a1, a2].
 VELMOR_LANES Stereo8 ShiftInLast(Stereo8 b, Stereo8 a) { return __builtin_shufflevector(a, b, 11, 0, 1, 2, 15, 4, 5, 6); }
+// Per channel [x, a0, b1, b1].
 VELMOR_LANES Stereo8 Chain3(float x0, float x1, Stereo8 a, Stereo8 b) {
   const Stereo8 x = {x0, 0, 0, 0, x1, 0, 0, 0};
   const Stereo8 ab = __builtin_shufflevector(a, b, 0, 0, 9, 9, 4, 4, 13, 13);

@@ -60,21 +60,15 @@ inline float Lane(Vec4 a) {
   if constexpr (k == 0) return _mm_cvtss_f32(a.v);
   return _mm_cvtss_f32(_mm_castsi128_ps(_mm_shuffle_epi32(_mm_castps_si128(a.v), _MM_SHUFFLE(k, k, k, k))));
 }
-// [x, a0, a1, a2]: the lanes move up by one and x enters at lane 0.
-inline Vec4 ShiftIn(float x, Vec4 a) {
-  const __m128 xa = _mm_shuffle_ps(_mm_set_ss(x), a.v, _MM_SHUFFLE(0, 0, 0, 0));  // x, x, a0, a0
-  return {_mm_shuffle_ps(xa, a.v, _MM_SHUFFLE(2, 1, 2, 0))};
-}
-// [b3, a0, a1, a2]: lane 3 of b enters at lane 0.
-inline Vec4 ShiftInLast(Vec4 b, Vec4 a) {
-  const __m128 ba = _mm_shuffle_ps(b.v, a.v, _MM_SHUFFLE(0, 0, 3, 3));  // b3, b3, a0, a0
-  return {_mm_shuffle_ps(ba, a.v, _MM_SHUFFLE(2, 1, 2, 0))};
-}
 // [x, a0, b1, b1].
 inline Vec4 Chain3(float x, Vec4 a, Vec4 b) {
   const __m128 lo = _mm_unpacklo_ps(_mm_set_ss(x), a.v);               // x, a0, 0, a1
   const __m128 hi = _mm_shuffle_ps(b.v, b.v, _MM_SHUFFLE(1, 1, 1, 1));  // b1, b1, b1, b1
   return {_mm_movelh_ps(lo, hi)};
+}
+// [x0, x1, b0, b1].
+inline Vec4 PairThenLow(float x0, float x1, Vec4 b) {
+  return {_mm_movelh_ps(_mm_unpacklo_ps(_mm_set_ss(x0), _mm_set_ss(x1)), b.v)};
 }
 
 inline Int4 SetInt(int32_t a, int32_t b, int32_t c, int32_t d) { return {_mm_setr_epi32(a, b, c, d)}; }
@@ -140,10 +134,11 @@ template <int k>
 inline float Lane(Vec4 a) {
   return a.v[k];
 }
-inline Vec4 ShiftIn(float x, Vec4 a) { return {__builtin_shufflevector(a.v, Floats4{x, 0, 0, 0}, 4, 0, 1, 2)}; }
-inline Vec4 ShiftInLast(Vec4 b, Vec4 a) { return {__builtin_shufflevector(a.v, b.v, 7, 0, 1, 2)}; }
 inline Vec4 Chain3(float x, Vec4 a, Vec4 b) {
   return {__builtin_shufflevector(__builtin_shufflevector(a.v, b.v, 0, 0, 5, 5), Floats4{x, 0, 0, 0}, 4, 1, 2, 3)};
+}
+inline Vec4 PairThenLow(float x0, float x1, Vec4 b) {
+  return {__builtin_shufflevector(Floats4{x0, x1, 0, 0}, b.v, 0, 1, 4, 5)};
 }
 
 inline Int4 SetInt(int32_t a, int32_t b, int32_t c, int32_t d) { return {Ints4{a, b, c, d}}; }

@@ -42,9 +42,11 @@ struct DrainStep {  // step n + kD of a block longer than the lag: stages that h
 };
 
 // The steps of a block: step.template operator()<Phase>(t) for t = 0 to
-// n + kLag - 1, Phase one of the step types above.
-template <int32_t kLag, class Step>
-VELMOR_LANES void RunWavefront(int32_t n, Step&& step) {
+// n + kLag - 1, Phase one of the step types above, except that the steps
+// where every stage is busy, t = kLag + 1 to n - 1, are left to
+// busySteps(kLag + 1, n) in one call.
+template <int32_t kLag, class Step, class BusySteps>
+VELMOR_LANES void RunWavefront(int32_t n, Step&& step, BusySteps&& busySteps) {
   if (n <= kLag) {
     for (int32_t t = 0; t < n + kLag; ++t) step.template operator()<AnyStep>(t);
     return;
@@ -52,10 +54,18 @@ VELMOR_LANES void RunWavefront(int32_t n, Step&& step) {
   [&]<int32_t... kT>(std::integer_sequence<int32_t, kT...>) VELMOR_LANES_LAMBDA {
     (step.template operator()<FillStep<kT>>(kT), ...);
   }(std::make_integer_sequence<int32_t, kLag + 1>{});
-  for (int32_t t = kLag + 1; t < n; ++t) step.template operator()<BusyStep>(t);
+  busySteps(kLag + 1, n);
   [&]<int32_t... kD>(std::integer_sequence<int32_t, kD...>) VELMOR_LANES_LAMBDA {
     (step.template operator()<DrainStep<kD>>(n + kD), ...);
   }(std::make_integer_sequence<int32_t, kLag>{});
+}
+
+// The same with every step, the busy ones too, taken by step.
+template <int32_t kLag, class Step>
+VELMOR_LANES void RunWavefront(int32_t n, Step&& step) {
+  RunWavefront<kLag>(n, step, [&](int32_t first, int32_t end) VELMOR_LANES_LAMBDA {
+    for (int32_t t = first; t < end; ++t) step.template operator()<BusyStep>(t);
+  });
 }
 
 // The stages busy at step t of a block of n samples, for the four lanes that
