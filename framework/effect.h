@@ -20,9 +20,12 @@
 //
 // and a table of its items (EffectInfo). A kernel has Run(ch0, ch1, count),
 // which processes the block's samples in place in index order and hands what
-// it kept in locals back to the state before it returns. A Run that returns
-// bool has watched its outputs: true when one was NaN or infinite, which
-// spares the block a pass over them.
+// it kept in locals back to the state before it returns; or
+// Run(in0, in1, out0, out1, count), which reads the inputs and writes the
+// outputs, either apart or the same buffers (then in place), and so spares
+// a host with separate buffers the copy. A Run that returns bool has watched
+// its outputs: true when one was NaN or infinite, which spares the block a
+// pass over them.
 #pragma once
 
 #include <concepts>
@@ -119,7 +122,8 @@ struct IsVariant<std::variant<T...>> : std::true_type {};
 
 template <class K>
 struct RunsBlocks {
-  static constexpr bool value = requires(K& k, float* ch0, float* ch1, int32_t n) { k.Run(ch0, ch1, n); };
+  static constexpr bool value = requires(K& k, const float* in, float* out, int32_t n) { k.Run(out, out, n); } ||
+                                requires(K& k, const float* in, float* out, int32_t n) { k.Run(in, in, out, out, n); };
 };
 template <class... T>
 struct RunsBlocks<std::variant<T...>> {

@@ -42,11 +42,13 @@ struct EffectHandler {
   // Empties the lines after a jump of the frame number (clearsOnJump only).
   // Audio thread; real-time.
   void (*clearLines)(void* state);
-  // One block in place: the per-block work, the samples, and the clear
-  // after output that is not finite. `values` are sanitised item values.
-  // Audio thread; real-time (no allocation, no lock), flush-to-zero inside.
-  void (*processBlock)(void* state, const BlockInfo& block, const ItemValues& values, float* ch0,
-                       float* ch1);
+  // One block from in0 and in1 into out0 and out1: the per-block work, the
+  // samples, and the clear after output that is not finite. Each output is
+  // its own channel's input (in place) or a buffer apart from both inputs.
+  // `values` are sanitised item values. Audio thread; real-time (no
+  // allocation, no lock), flush-to-zero inside.
+  void (*processBlock)(void* state, const BlockInfo& block, const ItemValues& values, const float* in0,
+                       const float* in1, float* out0, float* out1);
 };
 
 namespace handler_detail {
@@ -56,17 +58,33 @@ namespace handler_detail {
 // or infinite); of the others nothing is known yet.
 enum class OutputCheck { kFinite, kNotFinite, kUnknown };
 
-// Runs a block through a kernel; a variant of kernels is dispatched once per
-// block, not per sample.
-template <class Kernel>
-inline OutputCheck RunKernel(Kernel& kernel, float* ch0, float* ch1, int32_t count) {
-  if constexpr (effect_detail::IsVariant<Kernel>::value) {
-    return std::visit([&](auto& inner) { return RunKernel(inner, ch0, ch1, count); }, kernel);
-  } else if constexpr (std::is_same_v<decltype(kernel.Run(ch0, ch1, count)), bool>) {
-    return kernel.Run(ch0, ch1, count) ? OutputCheck::kNotFinite : OutputCheck::kFinite;
+// What a call of a kernel's Run tells of its output.
+template <class Run>
+inline OutputCheck Checked(Run&& run) {
+  if constexpr (std::is_same_v<decltype(run()), bool>) {
+    return run() ? OutputCheck::kNotFinite : OutputCheck::kFinite;
   } else {
-    kernel.Run(ch0, ch1, count);
+    run();
     return OutputCheck::kUnknown;
+  }
+}
+
+// Runs a block through a kernel; a variant of kernels is dispatched once per
+// block, not per sample. A kernel whose Run takes inputs and outputs apart
+// reads its inputs itself; the others work in place, on the inputs copied
+// to the outputs first.
+template <class Kernel>
+inline OutputCheck RunKernel(Kernel& kernel, const float* in0, const float* in1, float* out0, float* out1,
+                             int32_t count) {
+  if constexpr (effect_detail::IsVariant<Kernel>::value) {
+    return std::visit([&](auto& inner) { return RunKernel(inner, in0, in1, out0, out1, count); }, kernel);
+  } else if constexpr (requires { kernel.Run(in0, in1, out0, out1, count); }) {
+    return Checked([&] { return kernel.Run(in0, in1, out0, out1, count); });
+  } else {
+    const auto bytes = static_cast<size_t>(count) * sizeof(float);
+    if (out0 != in0) std::memmove(out0, in0, bytes);
+    if (out1 != in1) std::memmove(out1, in1, bytes);
+    return Checked([&] { return kernel.Run(out0, out1, count); });
   }
 }
 
@@ -78,8 +96,8 @@ struct Functions {
   static void ClearLines(void* state) {
     if constexpr (E::kClearsOnJump) E::ClearLines(*static_cast<State*>(state));
   }
-  static void ProcessBlock(void* opaque, const BlockInfo& block, const ItemValues& values, float* ch0,
-                           float* ch1) {
+  static void ProcessBlock(void* opaque, const BlockInfo& block, const ItemValues& values, const float* in0,
+                           const float* in1, float* out0, float* out1) {
     State& state = *static_cast<State*>(opaque);
     const typename E::Parameters params = E::ReadParameters(values);
     OutputCheck check;
@@ -88,12 +106,12 @@ struct Functions {
       // host's callbacks run with the caller's control word.
       FlushDenormalsScope flush;
       auto kernel = E::BeginBlock(state, block, params);
-      check = RunKernel(kernel, ch0, ch1, block.sampleCount);
+      check = RunKernel(kernel, in0, in1, out0, out1, block.sampleCount);
     }
     // A block whose output is not finite would poison every later block
     // through the histories and lines: the object starts clean instead.
     if (check == OutputCheck::kUnknown)
-      check = AnyNotFinite(ch0, ch1, block.sampleCount) ? OutputCheck::kNotFinite : OutputCheck::kFinite;
+      check = AnyNotFinite(out0, out1, block.sampleCount) ? OutputCheck::kNotFinite : OutputCheck::kFinite;
     if (check == OutputCheck::kNotFinite) E::ClearObject(state);
   }
 };
@@ -117,18 +135,18 @@ consteval EffectHandler MakeEffectHandler(const EffectInfo& info) {
                        &F::ProcessBlock};
 }
 
-// One block of one object (audio thread) from the item values as the host
-// delivered them (`raw`): sliders as doubles, drop-down lists as whole
-// numbers. A slider value that is not a finite number reads as the item's
-// default. A binding whose values are already held to their ranges calls
-// processBlock itself.
+// One block of one object in place (audio thread) from the item values as
+// the host delivered them (`raw`): sliders as doubles, drop-down lists as
+// whole numbers. A slider value that is not a finite number reads as the
+// item's default. A binding whose values are already held to their ranges
+// calls processBlock itself.
 inline void RunEffectBlock(const EffectHandler& handler, void* state, const BlockInfo& block,
                            const double* raw, float* ch0, float* ch1) {
   double values[kMaxItems];
   const auto& items = handler.info->items;
   for (size_t k = 0; k < items.size(); ++k)
     values[k] = items[k].kind == ItemKind::Track && !std::isfinite(raw[k]) ? items[k].defaultValue : raw[k];
-  handler.processBlock(state, block, ItemValues(values), ch0, ch1);
+  handler.processBlock(state, block, ItemValues(values), ch0, ch1, ch0, ch1);
 }
 
 }  // namespace velmor

@@ -82,6 +82,9 @@ class Lv2Instance {
       out.left = io.right;
       out.right = io.left;
     } else {
+      // The host's own buffers hold what they held last, never this input.
+      std::fill(out.left.begin(), out.left.end(), 1e30f);
+      std::fill(out.right.begin(), out.right.end(), -1e30f);
       Connect(in.left.data(), in.right.data(), out.left.data(), out.right.data());
       d_->run(handle_, static_cast<uint32_t>(in.size()));
     }

@@ -111,8 +111,8 @@ void Activate(LV2_Handle handle) {
   self->share = -1.0f;
 }
 
-// The inputs into the output buffers, where the block is processed in place.
-// A host may hand the same buffer as an input and an output, of either side.
+// The inputs into the output buffers, for a block processed in place there:
+// for a host that hands an input's buffer as the other side's output.
 void CopyInputs(const float* const (&in)[2], float* const (&out)[2], size_t n) {
   if (out[0] == in[1] && out[1] == in[0]) {
     if (out[0] != out[1])
@@ -124,14 +124,20 @@ void CopyInputs(const float* const (&in)[2], float* const (&out)[2], size_t n) {
     if (out[c] != in[c]) std::memmove(out[c], in[c], n * sizeof(float));
 }
 
-// One block of the effect in the output buffers, as the AviUtl2 plug-in runs it.
+// One block of the effect into the output buffers, as the AviUtl2 plug-in
+// runs it. An output that is its own side's input is processed in place, as
+// are crossed buffers once copied; otherwise the effect reads the inputs.
 void RunEffect(Instance& self, const float* const (&in)[2], float* const (&out)[2], size_t n) {
-  CopyInputs(in, out, n);
+  const float* from[2] = {in[0], in[1]};
+  if (out[0] == in[1] || out[1] == in[0]) {
+    CopyInputs(in, out, n);
+    from[0] = out[0], from[1] = out[1];
+  }
   BlockInfo block{};
   block.sampleCount = static_cast<int32_t>(n);
   if (self.effect->readsSampleRate) block.sampleRate = self.sampleRate;
   ContinueObject(*self.effect, self.state.get(), self.lastFrame, self.frame);
-  self.effect->processBlock(self.state.get(), block, ItemValues(self.values), out[0], out[1]);
+  self.effect->processBlock(self.state.get(), block, ItemValues(self.values), from[0], from[1], out[0], out[1]);
   self.frame = static_cast<int32_t>(static_cast<uint32_t>(self.frame) + 1u);
 }
 

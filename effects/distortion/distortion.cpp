@@ -85,14 +85,14 @@ struct DistortionEffect {
     // finite). So the block's last output tells. A level beyond that, which
     // a host may pass, could overflow a finite output: such a block is read
     // back.
-    bool Run(float* ch0, float* ch1, int32_t n) {
-      RunWithWidestLanes(*this, ch0, ch1, n);
-      if (!(std::fabs(level) <= 1.0f)) return AnyNotFinite(ch0, ch1, n);
-      return LastNotFinite(ch0, ch1, n);
+    bool Run(const float* in0, const float* in1, float* out0, float* out1, int32_t n) {
+      RunWithWidestLanes(*this, in0, in1, out0, out1, n);
+      if (!(std::fabs(level) <= 1.0f)) return AnyNotFinite(out0, out1, n);
+      return LastNotFinite(out0, out1, n);
     }
 
     template <class V>
-    VELMOR_LANES void RunLanes(float* ch0, float* ch1, int32_t n) {
+    VELMOR_LANES void RunLanes(const float* in0, const float* in1, float* out0, float* out1, int32_t n) {
       // Locals, which no store to the channels can reach.
       BiquadLanes<V> stages(sections);
       // The stages' outputs of the last three steps, whichever lanes were
@@ -102,7 +102,7 @@ struct DistortionEffect {
       const V drives = Lanes<V>::Splat(drive);
       const float outputLevel = level;
       RunWavefront<kLag>(n, [&]<class Phase>(int32_t t) VELMOR_LANES_LAMBDA {
-        const float x0 = t < n ? ch0[t] : 0.0f, x1 = t < n ? ch1[t] : 0.0f;
+        const float x0 = t < n ? in0[t] : 0.0f, x1 = t < n ? in1[t] : 0.0f;
         // [x, pre-filter output, clipped drive of the character output].
         const V clipped = ClipUnit(oldest * drives);
         const V in = Chain3(x0, x1, middle, clipped);
@@ -113,8 +113,8 @@ struct DistortionEffect {
         oldest = middle, middle = newest, newest = stages.latest;
         if (t >= kLag) {
           const LanePair tone = Lanes<V>::template LaneOfEach<2>(stages.y1);
-          ch0[t - kLag] = (tone.ch0 * outputLevel) * kOutputScale;
-          ch1[t - kLag] = (tone.ch1 * outputLevel) * kOutputScale;
+          out0[t - kLag] = (tone.ch0 * outputLevel) * kOutputScale;
+          out1[t - kLag] = (tone.ch1 * outputLevel) * kOutputScale;
         }
       });
       stages.Store();

@@ -95,21 +95,21 @@ struct EqualizerEffect {
     // a NaN is one or the other, and no sum with one is finite), so once an
     // output is not finite neither is any after it: the block's last output
     // tells, without reading the block back.
-    bool Run(float* ch0, float* ch1, int32_t n) {
-      RunWithWidestLanes(*this, ch0, ch1, n);
-      return LastNotFinite(ch0, ch1, n);
+    bool Run(const float* in0, const float* in1, float* out0, float* out1, int32_t n) {
+      RunWithWidestLanes(*this, in0, in1, out0, out1, n);
+      return LastNotFinite(out0, out1, n);
     }
 
     template <class V>
-    VELMOR_LANES void RunLanes(float* ch0, float* ch1, int32_t n) {
+    VELMOR_LANES void RunLanes(const float* in0, const float* in1, float* out0, float* out1, int32_t n) {
       if constexpr (std::is_same_v<V, Stereo4>) {
-        RunPairs(ch0, ch1, n);
+        RunPairs(in0, in1, out0, out1, n);
       } else {
         // Locals, which no store to the channels can reach: they stay in
         // registers through the block.
         BiquadLanes<V> lows(low), highs(high);
         RunWavefront<kLag>(n, [&]<class Phase>(int32_t t) VELMOR_LANES_LAMBDA {
-          const float x0 = t < n ? ch0[t] : 0.0f, x1 = t < n ? ch1[t] : 0.0f;
+          const float x0 = t < n ? in0[t] : 0.0f, x1 = t < n ? in1[t] : 0.0f;
           if constexpr (Phase::kAllBusy) {
             const V lowIn = ShiftIn(x0, x1, lows.y2);
             const V highIn = ShiftInLast(lows.y2, highs.y2);
@@ -125,8 +125,8 @@ struct EqualizerEffect {
           }
           if (t >= kLag) {
             const LanePair y = Lanes<V>::template LaneOfEach<3>(highs.y1);
-            ch0[t - kLag] = y.ch0;
-            ch1[t - kLag] = y.ch1;
+            out0[t - kLag] = y.ch0;
+            out1[t - kLag] = y.ch1;
           }
         });
         lows.Store();
@@ -139,10 +139,10 @@ struct EqualizerEffect {
     // whole, so only pair 0's input is put together (the new samples and
     // band 3's output), and a step takes four shuffles rather than the ten
     // that four bands of a channel to a vector take.
-    VELMOR_LANES void RunPairs(float* ch0, float* ch1, int32_t n) {
+    VELMOR_LANES void RunPairs(const float* in0, const float* in1, float* out0, float* out1, int32_t n) {
       BiquadQuad p0(pairs[0]), p1(pairs[1]), p2(pairs[2]), p3(pairs[3]);
       const auto edgeStep = [&]<class Phase>(int32_t t) VELMOR_LANES_LAMBDA {
-        const float x0 = t < n ? ch0[t] : 0.0f, x1 = t < n ? ch1[t] : 0.0f;
+        const float x0 = t < n ? in0[t] : 0.0f, x1 = t < n ? in1[t] : 0.0f;
         // A band that took no sample at the last step still holds the
         // output wanted now in y1.
         const Vec4 made0 = Select(PairBusy<Phase, 0, 1>(t, n), p0.y2, p0.y1);
@@ -154,13 +154,13 @@ struct EqualizerEffect {
         p2.Process(made1, PairBusy<Phase, 2>(t, n));
         p3.Process(made2, PairBusy<Phase, 3>(t, n));
         if (t >= kLag) {
-          ch0[t - kLag] = Lane<2>(p3.y1);
-          ch1[t - kLag] = Lane<3>(p3.y1);
+          out0[t - kLag] = Lane<2>(p3.y1);
+          out1[t - kLag] = Lane<3>(p3.y1);
         }
       };
       RunWavefront<kLag>(n, edgeStep, [&](int32_t first, int32_t end) VELMOR_LANES_LAMBDA {
         p0.Store(), p1.Store(), p2.Store(), p3.Store();
-        RunBusyPairs(pairs, ch0, ch1, first, end);
+        RunBusyPairs(pairs, in0, in1, out0, out1, first, end);
         p0.Load(), p1.Load(), p2.Load(), p3.Load();
       });
       p0.Store(), p1.Store(), p2.Store(), p3.Store();
@@ -170,17 +170,17 @@ struct EqualizerEffect {
     // compiler then gives the history of the four pairs (twelve of the
     // sixteen SSE registers) registers for the whole loop, where inside
     // RunPairs it spilled some of it.
-    [[gnu::noinline]] static void RunBusyPairs(BiquadQuadBank (&pairs)[4], float* ch0, float* ch1, int32_t first,
-                                               int32_t end) {
+    [[gnu::noinline]] static void RunBusyPairs(BiquadQuadBank (&pairs)[4], const float* in0, const float* in1,
+                                               float* out0, float* out1, int32_t first, int32_t end) {
       BiquadQuad p0(pairs[0]), p1(pairs[1]), p2(pairs[2]), p3(pairs[3]);
       for (int32_t t = first; t < end; ++t) {
-        const Vec4 in1 = p0.y2, in2 = p1.y2, in3 = p2.y2;
-        p0.Process(PairThenLow(ch0[t], ch1[t], p3.y2));
-        p1.Process(in1);
-        p2.Process(in2);
-        p3.Process(in3);
-        ch0[t - kLag] = Lane<2>(p3.y1);
-        ch1[t - kLag] = Lane<3>(p3.y1);
+        const Vec4 made0 = p0.y2, made1 = p1.y2, made2 = p2.y2;
+        p0.Process(PairThenLow(in0[t], in1[t], p3.y2));
+        p1.Process(made0);
+        p2.Process(made1);
+        p3.Process(made2);
+        out0[t - kLag] = Lane<2>(p3.y1);
+        out1[t - kLag] = Lane<3>(p3.y1);
       }
       p0.Store(), p1.Store(), p2.Store(), p3.Store();
     }

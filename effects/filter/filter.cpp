@@ -39,14 +39,14 @@ struct FilterEffect {
   struct Kernel {
     BiquadSection* sections[2];
 
-    bool Run(float* ch0, float* ch1, int32_t n) {
+    bool Run(const float* in0, const float* in1, float* out0, float* out1, int32_t n) {
       BiquadRunner left(*sections[0]), right(*sections[1]);
       uint32_t notFinite = 0;
       for (int32_t i = 0; i < n; ++i) {
-        const float l = left.Process(ch0[i]), r = right.Process(ch1[i]);
+        const float l = left.Process(in0[i]), r = right.Process(in1[i]);
         notFinite |= static_cast<uint32_t>(NotFinite(l)) | static_cast<uint32_t>(NotFinite(r));
-        ch0[i] = l;
-        ch1[i] = r;
+        out0[i] = l;
+        out1[i] = r;
       }
       left.Store(*sections[0]);
       right.Store(*sections[1]);

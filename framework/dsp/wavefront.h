@@ -93,32 +93,36 @@ namespace wavefront_detail {
 
 #if VELMOR_X86
 template <class Kernel>
-__attribute__((target("avx"))) void RunStereo8(Kernel& kernel, float* ch0, float* ch1, int32_t n) {
-  kernel.template RunLanes<Stereo8>(ch0, ch1, n);
+__attribute__((target("avx"))) void RunStereo8(Kernel& kernel, const float* in0, const float* in1, float* out0,
+                                               float* out1, int32_t n) {
+  kernel.template RunLanes<Stereo8>(in0, in1, out0, out1, n);
 }
 #endif
 
 }  // namespace wavefront_detail
 
-// kernel.template RunLanes<V>(ch0, ch1, n) with the widest stereo lanes this
-// processor has: Stereo8 (compiled for AVX) where it has AVX, Stereo4
-// elsewhere. RunLanes must be VELMOR_LANES, so that it is compiled inside the
+// kernel.template RunLanes<V>(in0, in1, out0, out1, n) with the widest
+// stereo lanes this processor has: Stereo8 (compiled for AVX) where it has
+// AVX, Stereo4 elsewhere. RunLanes reads sample t of the inputs at step t
+// and writes output t - lag after it, so an output may be its input's own
+// buffer. RunLanes must be VELMOR_LANES, so that it is compiled inside the
 // function of its instruction set. An empty block does nothing. A block runs
 // in pieces of at most 2^28 samples, so that its steps (n + lag of them)
 // count within int32: the stages take their samples in order across pieces
 // as across blocks, so the output is the same.
 template <class Kernel>
-inline void RunWithWidestLanes(Kernel& kernel, float* ch0, float* ch1, int32_t n) {
+inline void RunWithWidestLanes(Kernel& kernel, const float* in0, const float* in1, float* out0, float* out1,
+                               int32_t n) {
   constexpr int32_t kPiece = int32_t{1} << 28;
   for (int32_t start = 0, m; start < n; start += m) {
     m = std::min(kPiece, n - start);
 #if VELMOR_X86
     if (gVectorLevel != VectorLevel::k16) {
-      wavefront_detail::RunStereo8(kernel, ch0 + start, ch1 + start, m);
+      wavefront_detail::RunStereo8(kernel, in0 + start, in1 + start, out0 + start, out1 + start, m);
       continue;
     }
 #endif
-    kernel.template RunLanes<Stereo4>(ch0 + start, ch1 + start, m);
+    kernel.template RunLanes<Stereo4>(in0 + start, in1 + start, out0 + start, out1 + start, m);
   }
 }
 
