@@ -91,6 +91,15 @@ VELMOR_LANES typename Lanes<V>::Mask WavefrontBusy(int32_t t, int32_t n) {
 
 namespace wavefront_detail {
 
+// Each width in a function of its own, so that the choice between them
+// costs a block no more than a call (the function holding a kernel's steps
+// saves and sets up a good many registers).
+template <class Kernel>
+[[gnu::noinline]] void RunStereo4(Kernel& kernel, const float* in0, const float* in1, float* out0, float* out1,
+                                  int32_t n) {
+  kernel.template RunLanes<Stereo4>(in0, in1, out0, out1, n);
+}
+
 #if VELMOR_X86
 template <class Kernel>
 __attribute__((target("avx"))) void RunStereo8(Kernel& kernel, const float* in0, const float* in1, float* out0,
@@ -122,7 +131,7 @@ inline void RunWithWidestLanes(Kernel& kernel, const float* in0, const float* in
       continue;
     }
 #endif
-    kernel.template RunLanes<Stereo4>(in0 + start, in1 + start, out0 + start, out1 + start, m);
+    wavefront_detail::RunStereo4(kernel, in0 + start, in1 + start, out0 + start, out1 + start, m);
   }
 }
 
