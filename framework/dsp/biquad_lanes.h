@@ -85,8 +85,10 @@ struct BiquadQuad {
     const Vec4 y = Output(in, x2);
     x1 = in, y2 = y1, y1 = y;
   }
-  // Only the lanes in `active` take the sample; the others keep their history.
-  VELMOR_LANES void Process(Vec4 in, Mask4 active) {
+  // Only the lanes in `active` (a Mask4 or a HalvesMask) take the sample;
+  // the others keep their history.
+  template <class Mask>
+  VELMOR_LANES void Process(Vec4 in, Mask active) {
     const Vec4 x2 = LoadAligned(bank.history[1]);
     const Vec4 y = Output(in, x2);
     StoreAligned(bank.history[1], Select(active, x1, x2));

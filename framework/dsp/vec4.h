@@ -52,6 +52,10 @@ inline Mask4 MaskOf(bool l0, bool l1, bool l2, bool l3) {
 inline Vec4 Select(Mask4 mask, Vec4 a, Vec4 b) {
   return {_mm_or_ps(_mm_and_ps(mask.m, a.v), _mm_andnot_ps(mask.m, b.v))};
 }
+// Lanes 0 and 1 of a, 2 and 3 of b: one instruction (movsd).
+inline Vec4 LowHalfOf(Vec4 a, Vec4 b) {
+  return {_mm_castpd_ps(_mm_move_sd(_mm_castps_pd(b.v), _mm_castps_pd(a.v)))};
+}
 
 // pshufd rather than shufps: it writes a register other than its source,
 // which saves the copy that shufps needs.
@@ -129,6 +133,7 @@ inline Mask4 MaskOf(bool l0, bool l1, bool l2, bool l3) {
   return {Ints4{-int32_t{l0}, -int32_t{l1}, -int32_t{l2}, -int32_t{l3}}};
 }
 inline Vec4 Select(Mask4 mask, Vec4 a, Vec4 b) { return {mask.m ? a.v : b.v}; }
+inline Vec4 LowHalfOf(Vec4 a, Vec4 b) { return {__builtin_shufflevector(a.v, b.v, 0, 1, 6, 7)}; }
 
 template <int k>
 inline float Lane(Vec4 a) {
@@ -157,6 +162,20 @@ inline Int4 ZeroWhereEqual(Int4 a, Int4 m) { return {a.v == m.v ? Ints4{} : a.v}
 inline Mask4 InRange(Int4 a, int32_t n) { return {(a.v >= 0) & (a.v < n)}; }
 
 #endif
+
+// A mask known when compiling, by halves: lanes 0 and 1 set when kLow, lanes
+// 2 and 3 when kHigh. Select with it takes at most one instruction.
+template <bool kLow, bool kHigh>
+struct HalvesMask {
+  static constexpr bool kNone = !kLow && !kHigh, kAll = kLow && kHigh;
+};
+template <bool kLow, bool kHigh>
+inline Vec4 Select(HalvesMask<kLow, kHigh>, Vec4 a, Vec4 b) {
+  if constexpr (kLow && kHigh) return a;
+  else if constexpr (kLow) return LowHalfOf(a, b);
+  else if constexpr (kHigh) return LowHalfOf(b, a);
+  else return b;
+}
 
 // 1 if d > 1, -1 if d < -1, otherwise d (NaN stays NaN), in every lane.
 inline Vec4 ClipUnit(Vec4 d) { return Min(Splat(1.0f), Max(Splat(-1.0f), d)); }
