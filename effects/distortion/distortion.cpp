@@ -93,7 +93,7 @@ struct DistortionEffect {
 
     template <class V>
     VELMOR_LANES void RunLanes(const float* in0, const float* in1, float* out0, float* out1, int32_t n) {
-      // Locals, which no store to the channels can reach.
+      // Locals, which no store to the outputs can reach.
       BiquadLanes<V> stages(sections);
       // The stages' outputs of the last three steps, whichever lanes were
       // busy: a busy stage's input is its upstream stage's output two or

@@ -105,7 +105,7 @@ struct EqualizerEffect {
       if constexpr (std::is_same_v<V, Stereo4>) {
         RunPairs(in0, in1, out0, out1, n);
       } else {
-        // Locals, which no store to the channels can reach: they stay in
+        // Locals, which no store to the outputs can reach: they stay in
         // registers through the block.
         BiquadLanes<V> lows(low), highs(high);
         RunWavefront<kLag>(n, [&]<class Phase>(int32_t t) VELMOR_LANES_LAMBDA {
@@ -197,6 +197,8 @@ struct EqualizerEffect {
       else
         return WavefrontBusyAt<Stereo4, Phase, kLow, kLow, kHigh, kHigh>(t, n).m;
     }
+    // A pair's step as its mask tells: none (no band busy), the busy step
+    // (both), or the masked one.
     template <class Mask>
     VELMOR_LANES static void ProcessPair(BiquadQuad& pair, Vec4 in, Mask busy) {
       if constexpr (std::is_same_v<Mask, Mask4>)
