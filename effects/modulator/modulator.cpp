@@ -135,18 +135,20 @@ struct ModulatorEffect {
   struct RingKernel {
     RingModState& state;
 
-    bool Run(float* ch0, float* ch1, int32_t n) {
+    bool Run(const float* in0, const float* in1, float* out0, float* out1, int32_t n) {
       const float depth = state.depth, rest = 1.0f - state.depth;
-      return ModulateInRuns<kShape>(state.osc, ch0, ch1, n, [=](const float* u, float* l, float* r, int m) {
-        uint32_t flags = 0;
-        for (int i = 0; i < m; ++i) {
-          const float gain = u[i] * depth + rest;
-          l[i] = l[i] * gain;
-          r[i] = r[i] * gain;
-          flags |= NotFiniteFlag(l[i]) | NotFiniteFlag(r[i]);
-        }
-        return flags;
-      });
+      return ModulateInRuns<kShape>(
+          state.osc, in0, in1, out0, out1, n,
+          [=](const float* u, const float* inL, const float* inR, float* l, float* r, int m) {
+            uint32_t flags = 0;
+            for (int i = 0; i < m; ++i) {
+              const float gain = u[i] * depth + rest;
+              l[i] = inL[i] * gain;
+              r[i] = inR[i] * gain;
+              flags |= NotFiniteFlag(l[i]) | NotFiniteFlag(r[i]);
+            }
+            return flags;
+          });
     }
   };
 
@@ -158,7 +160,7 @@ struct ModulatorEffect {
   struct FmKernel {
     FmModState& state;
 
-    void Run(float* ch0, float* ch1, int32_t n) {
+    void Run(const float* in0, const float* in1, float* out0, float* out1, int32_t n) {
       OscillatorRunner<kShape> osc(state.osc);
       const float excursion = state.depth * kMaxExcursion;
       int32_t readIndex = state.line.readIndex, writeIndex = state.line.writeIndex;
@@ -170,14 +172,16 @@ struct ModulatorEffect {
         const int m = static_cast<int>(std::min<int32_t>(kOscillatorChunk, n - start));
         osc.Fill(u, m);
         TapPositions(u, m, excursion, readIndex, weight, slot0, slot1);
-        float* l = ch0 + start;
-        float* r = ch1 + start;
+        const float* inL = in0 + start;
+        const float* inR = in1 + start;
+        float* l = out0 + start;
+        float* r = out1 + start;
         for (int i = 0; i < m; ++i) {
           const float w = weight[i];
           const float yL = (1.0f - w) * left[slot0[i]] + w * left[slot1[i]];
           const float yR = (1.0f - w) * right[slot0[i]] + w * right[slot1[i]];
-          left[writeIndex] = l[i];
-          right[writeIndex] = r[i];
+          left[writeIndex] = inL[i];
+          right[writeIndex] = inR[i];
           writeIndex = NextIndex<kLineLength>(writeIndex);
           l[i] = yL;
           r[i] = yR;

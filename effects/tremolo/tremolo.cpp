@@ -41,27 +41,29 @@ struct TremoloEffect {
   struct Kernel {
     TremoloState& state;
 
-    bool Run(float* ch0, float* ch1, int32_t n) {
+    bool Run(const float* in0, const float* in1, float* out0, float* out1, int32_t n) {
       const float depth = state.depth, rest = 1.0f - state.depth;
       const bool panner = state.mode != 0;
-      return ModulateInRuns<kShape>(state.osc, ch0, ch1, n, [=](const float* u, float* l, float* r, int m) {
-        uint32_t flags = 0;
-        if (panner) {
-          for (int i = 0; i < m; ++i) {
-            l[i] = l[i] * (depth * u[i] + rest);
-            r[i] = r[i] * ((1.0f - u[i]) * depth + rest);
-            flags |= NotFiniteFlag(l[i]) | NotFiniteFlag(r[i]);
-          }
-        } else {
-          for (int i = 0; i < m; ++i) {
-            const float g = depth * u[i] + rest;
-            l[i] = l[i] * g;
-            r[i] = r[i] * g;
-            flags |= NotFiniteFlag(l[i]) | NotFiniteFlag(r[i]);
-          }
-        }
-        return flags;
-      });
+      return ModulateInRuns<kShape>(
+          state.osc, in0, in1, out0, out1, n,
+          [=](const float* u, const float* inL, const float* inR, float* l, float* r, int m) {
+            uint32_t flags = 0;
+            if (panner) {
+              for (int i = 0; i < m; ++i) {
+                l[i] = inL[i] * (depth * u[i] + rest);
+                r[i] = inR[i] * ((1.0f - u[i]) * depth + rest);
+                flags |= NotFiniteFlag(l[i]) | NotFiniteFlag(r[i]);
+              }
+            } else {
+              for (int i = 0; i < m; ++i) {
+                const float g = depth * u[i] + rest;
+                l[i] = inL[i] * g;
+                r[i] = inR[i] * g;
+                flags |= NotFiniteFlag(l[i]) | NotFiniteFlag(r[i]);
+              }
+            }
+            return flags;
+          });
     }
   };
 

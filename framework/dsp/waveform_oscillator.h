@@ -153,20 +153,32 @@ struct OscillatorRunner {
 };
 
 // A block through an oscillator held in locals: its values made a run of
-// kOscillatorChunk at a time and handed, with the run's stretch of both
-// channels, to apply(u, ch0, ch1, count), which returns the NotFiniteFlag of
-// its outputs ORed together. Hands phase and history back to the record;
-// returns whether any output sample is not finite.
+// kOscillatorChunk at a time and handed, with the run's stretch of the inputs
+// and the outputs, to apply(u, in0, in1, out0, out1, count), which returns
+// the NotFiniteFlag of its outputs ORed together. An output is its own
+// channel's input or apart from both inputs. Hands phase and history back to
+// the record; returns whether any output sample is not finite.
 template <int kShape, class Apply>
-bool ModulateInRuns(WaveformOscillator& record, float* ch0, float* ch1, int32_t n, Apply apply) {
+bool ModulateInRuns(WaveformOscillator& record, const float* in0, const float* in1, float* out0, float* out1,
+                    int32_t n, Apply apply) {
   OscillatorRunner<kShape> osc(record);
   float u[kOscillatorChunk];
   uint32_t flags = 0;
-  for (int32_t start = 0; start < n; start += kOscillatorChunk) {
-    const int m = n - start < kOscillatorChunk ? static_cast<int>(n - start) : kOscillatorChunk;
-    osc.Fill(u, m);
-    flags |= apply(static_cast<const float*>(u), ch0 + start, ch1 + start, m);
-  }
+  const auto runs = [&](const float* from0, const float* from1) {
+    for (int32_t start = 0; start < n; start += kOscillatorChunk) {
+      const int m = n - start < kOscillatorChunk ? static_cast<int>(n - start) : kOscillatorChunk;
+      osc.Fill(u, m);
+      flags |= apply(static_cast<const float*>(u), from0 + start, from1 + start, out0 + start, out1 + start, m);
+    }
+  };
+  // In place, the compiler sees each input is its output and runs apply's
+  // loops several lanes at once; handed two pointers that might overlap, it
+  // would check them at run time and, finding them equal, take one lane at
+  // a time.
+  if (in0 == out0 && in1 == out1)
+    runs(out0, out1);
+  else
+    runs(in0, in1);
   osc.Store(record);
   return AnyNotFiniteFlag(flags);
 }
