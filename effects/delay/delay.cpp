@@ -143,21 +143,22 @@ struct DelayEffect {
     // one or the other. A sum of finite outputs is finite unless it
     // overflows, and such a block is read back. (NotFiniteFlag, as the
     // vectorised loops use it, costs this scalar loop 10%.)
-    bool Run(float* ch0, float* ch1, int32_t n) {
+    bool Run(const float* in0, const float* in1, float* out0, float* out1, int32_t n) {
       float sum = 0.0f;
       for (int32_t i = 0; i < n; ++i) {
-        const Taps taps = ProcessDelaySample<kMode>(state, read, write, ch0[i], ch1[i]);
+        const float x0 = in0[i], x1 = in1[i];
+        const Taps taps = ProcessDelaySample<kMode>(state, read, write, x0, x1);
         read = NextSlot(read);
         write = NextSlot(write);
-        const float y0 = dry * ch0[i] + taps.left * wet;
-        const float y1 = dry * ch1[i] + taps.right * wet;
-        ch0[i] = y0;
-        ch1[i] = y1;
+        const float y0 = dry * x0 + taps.left * wet;
+        const float y1 = dry * x1 + taps.right * wet;
+        out0[i] = y0;
+        out1[i] = y1;
         sum = sum + (y0 + y1);
       }
       state.ring.readIndex = read;
       state.ring.writeIndex = write;
-      return NotFinite(sum) && AnyNotFinite(ch0, ch1, n);
+      return NotFinite(sum) && AnyNotFinite(out0, out1, n);
     }
   };
 
