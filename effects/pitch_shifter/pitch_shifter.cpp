@@ -158,12 +158,13 @@ struct PitchShifterEffect {
   struct Kernel {
     PitchShifterState& state;
     float dry, wet;
-    void Run(float* ch0, float* ch1, int32_t n) {
+    void Run(const float* in0, const float* in1, float* out0, float* out1, int32_t n) {
       ShifterHeads heads(state);
       for (int32_t i = 0; i < n; ++i) {
-        const Shifted shifted = ProcessPitchShiftSample(state, heads, ch0[i], ch1[i]);
-        ch0[i] = dry * ch0[i] + wet * shifted.left;
-        ch1[i] = dry * ch1[i] + wet * shifted.right;
+        const float x0 = in0[i], x1 = in1[i];
+        const Shifted shifted = ProcessPitchShiftSample(state, heads, x0, x1);
+        out0[i] = dry * x0 + wet * shifted.left;
+        out1[i] = dry * x1 + wet * shifted.right;
       }
       heads.Store(state);
     }
