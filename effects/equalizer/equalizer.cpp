@@ -54,9 +54,7 @@ struct EqualizerEffect {
     BiquadSection design;
     SetPeakingCoefficients(design, kBandTrig.band[band], kBandwidth, gain);
     (band < 4 ? s.low : s.high).SetDesign(band % 4, design);
-    const int pairLane = band < 4 ? 0 : 2;
-    s.pairs[band % 4].SetDesign(pairLane, design);
-    s.pairs[band % 4].SetDesign(pairLane + 1, design);
+    s.pairs[band % 4].SetDesign(band < 4 ? 0 : 2, 2, design);
     s.designedGains[band] = gain;
   }
 

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <iterator>
 #include <type_traits>
 
@@ -13,6 +14,12 @@
 #include "framework/dsp/stereo_lanes.h"
 
 namespace velmor {
+
+// The five quotients of a design, q0 to q4, in the order the banks keep them.
+inline std::array<float, 5> QuotientsOf(const BiquadSection& design) {
+  const BiquadRunner r(design);
+  return {r.q0, r.q1, r.q2, r.q3, r.q4};
+}
 
 // Four sections of each channel between blocks, kept in the order the lanes
 // take them: their quotients, formed when a design changes rather than at
@@ -25,8 +32,7 @@ struct BiquadLaneBank {
 
   // Lane `lane` of both channels runs this design from the next block on.
   void SetDesign(int lane, const BiquadSection& design) {
-    const BiquadRunner r(design);
-    const float quotients[5] = {r.q0, r.q1, r.q2, r.q3, r.q4};
+    const auto quotients = QuotientsOf(design);
     for (int k = 0; k < 5; ++k) q[k][0][lane] = q[k][1][lane] = quotients[k];
   }
   void ClearHistory() {
@@ -48,10 +54,10 @@ struct BiquadQuadBank {
   alignas(16) float q[5][4] = {{1.0f, 1.0f, 1.0f, 1.0f}};  // q0 to q4 of each lane
   alignas(16) float history[4][4] = {};                    // x1, x2, y1, y2
 
-  void SetDesign(int lane, const BiquadSection& design) {
-    const BiquadRunner r(design);
-    const float quotients[5] = {r.q0, r.q1, r.q2, r.q3, r.q4};
-    for (int k = 0; k < 5; ++k) q[k][lane] = quotients[k];
+  // Lanes `first` to `first + count - 1` run this design from the next block on.
+  void SetDesign(int first, int count, const BiquadSection& design) {
+    const auto quotients = QuotientsOf(design);
+    for (int k = 0; k < 5; ++k) std::fill_n(q[k] + first, count, quotients[k]);
   }
   void ClearHistory() {
     for (auto& value : history) std::fill(std::begin(value), std::end(value), 0.0f);
