@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <cmath>
 
-#include "framework/dsp/ring_index.h"
+#include "effects/modulator/items.h"
+#include "effects/wave_shapes.h"
+#include "framework/dsp/stereo_ring.h"
 #include "framework/dsp/vec4.h"
 #include "framework/dsp/waveform_oscillator.h"
 #include "framework/effect_handler.h"
@@ -12,8 +14,6 @@
 
 namespace velmor::modulator {
 namespace {
-
-enum Item { kMode, kShape, kPeriod, kDepth };
 
 constexpr float kSmoothingCutoff = 12000.0f;
 constexpr int32_t kLineLength = 1000;
@@ -24,40 +24,27 @@ constexpr float kMaxExcursion = 1000.0f;  // slots of tap offset at full depth a
 // conversion to int32, so the conversion is always defined.
 constexpr float kLargestOffset = 1.0e6f;
 
-struct RingModState {
+// What each mode keeps of its modulation between blocks: the oscillator
+// and the rate its next phase step divides by.
+struct Modulation {
   WaveformOscillator osc;
-  float depth = 0.0f;
-  float frequency = 0.0f;           // Hz
-  float lastSampleRate = 44100.0f;  // what the next phase step divides by
-};
-
-// Both channels' lines: their indices always move together, so one pair
-// serves both.
-struct ModDelayLine {
-  int32_t readIndex = 0;
-  int32_t writeIndex = kTapLead;
-  float left[kLineLength] = {};
-  float right[kLineLength] = {};
-};
-
-struct FmModState {
-  WaveformOscillator osc;
-  ModDelayLine line;
-  float depth = 0.0f;
-  float frequency = 0.0f;
   float lastSampleRate = 44100.0f;
 };
 
-// Shape, depth and frequency stored; the phase step divides by the rate of the
-// record's previous block; then the smoothing update at this block's rate.
-template <class Record>
-void PrepareOscillator(Record& r, int32_t shape, float depth, float frequency, float sampleRate) {
-  r.osc.shape = shape;
-  r.depth = depth;
-  r.frequency = frequency;
-  r.osc.phaseStep = kTwoPi * r.frequency / r.lastSampleRate;
-  UpdateSmoothing(r.osc, kSmoothingCutoff, sampleRate);
-  r.lastSampleRate = sampleRate;
+using ModDelayLine = StereoRing<kLineLength>;
+
+struct FmModState {
+  Modulation mod;
+  ModDelayLine line{0, kTapLead};
+};
+
+// The shape stored; the phase step divides by the rate of the record's
+// previous block; then the smoothing update at this block's rate.
+void PrepareOscillator(Modulation& m, int32_t shape, float frequency, float sampleRate) {
+  m.osc.shape = shape;
+  m.osc.phaseStep = kTwoPi * frequency / m.lastSampleRate;
+  UpdateSmoothing(m.osc, kSmoothingCutoff, sampleRate);
+  m.lastSampleRate = sampleRate;
 }
 
 // The taps of m samples from the oscillator's values u: for sample i the tap
@@ -94,8 +81,8 @@ void TapPositions(const float* u, int m, float excursion, int32_t readIndex, flo
     if (D > kLargestOffset) D = kLargestOffset;
     const int32_t k = static_cast<int32_t>(D);
     weight[i] = D - static_cast<float>(k);
-    slot0[i] = WrapIndex<kLineLength>(readIndex + i + k);
-    slot1[i] = WrapIndex<kLineLength>(readIndex + i + k + 1);
+    slot0[i] = ModDelayLine::Wrap(readIndex + i + k);
+    slot1[i] = ModDelayLine::Wrap(readIndex + i + k + 1);
   }
 }
 
@@ -106,7 +93,7 @@ struct ModulatorEffect {
   // Each mode's record. Neither is touched before the object's first block
   // in its mode, so both start as new records whenever that block comes.
   struct State {
-    RingModState ring;
+    Modulation ring;
     FmModState fm;
   };
 
@@ -121,9 +108,8 @@ struct ModulatorEffect {
 
   static void ClearObject(State& s) {
     ClearHistory(s.ring.osc.smoother);
-    ClearHistory(s.fm.osc.smoother);
-    std::fill(std::begin(s.fm.line.left), std::end(s.fm.line.left), 0.0f);
-    std::fill(std::begin(s.fm.line.right), std::end(s.fm.line.right), 0.0f);
+    ClearHistory(s.fm.mod.osc.smoother);
+    s.fm.line.Clear();
   }
 
   // Any mode but 0 and 1: the audio passes untouched and no record is touched.
@@ -133,16 +119,19 @@ struct ModulatorEffect {
 
   template <int kShape>
   struct RingKernel {
-    RingModState& state;
+    Modulation& state;
+    float depth;
 
     bool Run(const float* in0, const float* in1, float* out0, float* out1, int32_t n) {
-      const float depth = state.depth, rest = 1.0f - state.depth;
+      // Copied into the run's lambda, so that no store to the outputs can
+      // change them.
+      const float d = depth, rest = 1.0f - depth;
       return ModulateInRuns<kShape>(
           state.osc, in0, in1, out0, out1, n,
           [=](const float* u, const float* inL, const float* inR, float* l, float* r, int m) {
             uint32_t flags = 0;
             for (int i = 0; i < m; ++i) {
-              const float gain = u[i] * depth + rest;
+              const float gain = u[i] * d + rest;
               l[i] = inL[i] * gain;
               r[i] = inR[i] * gain;
               flags |= NotFiniteFlag(l[i]) | NotFiniteFlag(r[i]);
@@ -159,10 +148,11 @@ struct ModulatorEffect {
   template <int kShape>
   struct FmKernel {
     FmModState& state;
+    float depth;
 
     void Run(const float* in0, const float* in1, float* out0, float* out1, int32_t n) {
-      OscillatorRunner<kShape> osc(state.osc);
-      const float excursion = state.depth * kMaxExcursion;
+      OscillatorRunner<kShape> osc(state.mod.osc);
+      const float excursion = depth * kMaxExcursion;
       int32_t readIndex = state.line.readIndex, writeIndex = state.line.writeIndex;
       float* left = state.line.left;
       float* right = state.line.right;
@@ -182,13 +172,13 @@ struct ModulatorEffect {
           const float yR = (1.0f - w) * right[slot0[i]] + w * right[slot1[i]];
           left[writeIndex] = inL[i];
           right[writeIndex] = inR[i];
-          writeIndex = NextIndex<kLineLength>(writeIndex);
+          writeIndex = ModDelayLine::Next(writeIndex);
           l[i] = yL;
           r[i] = yR;
         }
         readIndex = (readIndex + m) % kLineLength;
       }
-      osc.Store(state.osc);
+      osc.Store(state.mod.osc);
       state.line.readIndex = readIndex;
       state.line.writeIndex = writeIndex;
     }
@@ -198,15 +188,13 @@ struct ModulatorEffect {
 
   static Kernel BeginBlock(State& state, const BlockInfo& block, const Parameters& p) {
     if (p.mode == 0) {
-      RingModState& s = state.ring;
       const float frequency = static_cast<float>(static_cast<double>(p.period) / 10.0);
-      PrepareOscillator(s, p.shape, p.depth, frequency, block.sampleRate);
-      return MakeShapeKernel<RingKernel>(s.osc.shape, s);
+      PrepareOscillator(state.ring, p.shape, frequency, block.sampleRate);
+      return MakeShapeKernel<RingKernel>(p.shape, state.ring, p.depth);
     }
     if (p.mode == 1) {
-      FmModState& s = state.fm;
-      PrepareOscillator(s, p.shape, p.depth, p.period, block.sampleRate);
-      return MakeShapeKernel<FmKernel>(s.osc.shape, s);
+      PrepareOscillator(state.fm.mod, p.shape, p.period, block.sampleRate);
+      return MakeShapeKernel<FmKernel>(p.shape, state.fm, p.depth);
     }
     return PassThrough{};
   }
@@ -220,11 +208,25 @@ constexpr ItemEntry kItems[] = {
     TrackEntry(u"周期", "speed", "Speed (ring: Hz x 10, FM: Hz)", 800.0, 50.0, 6000.0, 0.01),
     TrackEntry(u"深さ", "depth", "Depth", 0.3, 0.0, 1.0, 0.01),
 };
+static_assert(std::size(kItems) == kItemCount, "one item per Item, in its order");
 
-constexpr EffectInfo kInfo{"modulator", u"モジュレーター",
-                           u"Velmor ミニオーディオエフェクト(モジュレーター) " VELMOR_VERSION_TEXT,
-                           "Velmor Modulator", kItems,
-                           "A ring modulator (a gain that follows a waveform) and an FM modulator (a delay swept by the waveform)."};
+constexpr PresetValue kRing300Values[] = {{kMode, 0}, {kPeriod, 3000}, {kDepth, 1}};
+constexpr PresetValue kFmVibratoValues[] = {{kMode, 1}, {kShape, 0}, {kPeriod, 50}, {kDepth, 0.02}};
+constexpr Preset kPresets[] = {
+    {"ring-300", "Ring modulator at 300 Hz", "リングモジュレーター 300 Hz", kRing300Values},
+    {"fm-vibrato", "Gentle FM vibrato", "やわらかい FM ビブラート", kFmVibratoValues},
+};
+
+constexpr EffectInfo kInfo{
+    .slug = "modulator",
+    .name = u"モジュレーター",
+    .information = u"Velmor ミニオーディオエフェクト(モジュレーター) " VELMOR_VERSION_TEXT,
+    .english = "Velmor Modulator",
+    .items = kItems,
+    .description = "A ring modulator (a gain that follows a waveform) and an FM modulator (a delay swept by the waveform).",
+    .category = Category::kModulator,
+    .presets = kPresets,
+};
 
 }  // namespace
 

@@ -6,15 +6,14 @@
 #include <cstring>
 #include <limits>
 
+#include "effects/pitch_shifter/items.h"
 #include "framework/dsp/exact_math.h"
-#include "framework/dsp/ring_index.h"
+#include "framework/dsp/stereo_ring.h"
 #include "framework/effect_handler.h"
 #include "framework/version.h"
 
 namespace velmor::pitch_shifter {
 namespace {
-
-enum Item { kDry, kWet, kPitch };
 
 constexpr int32_t kRingLength = 3000;
 constexpr int32_t kRestingDistance = 1000;  // write slot ahead of the read slot
@@ -29,30 +28,16 @@ constexpr float kFadeStep = 0.01f;
 // and leaves every slider setting untouched.
 constexpr float kLargestDrift = 7.0f;
 
-// Both channels' rings: their indices always move together, so one pair
-// serves both.
-struct ShiftRing {
-  int32_t readIndex = 0;
-  int32_t writeIndex = kRestingDistance;
-  float left[kRingLength] = {};
-  float right[kRingLength] = {};
-};
+using ShiftRing = StereoRing<kRingLength>;
 
 struct PitchShifterState {
   float drift = 0.18920712f;  // pitch ratio minus one
   float fade = 1.0f;          // weight of the second head during a crossfade
-  ShiftRing ring;
+  ShiftRing ring{0, kRestingDistance};
   double offsetA = 0.0;  // main head, relative to readIndex
   double offsetB = 0.0;  // second head, relative to readIndex
   float driftPitch = std::numeric_limits<float>::quiet_NaN();  // the pitch drift was made from; none yet
 };
-
-void ClearRings(PitchShifterState& s) {
-  std::fill(std::begin(s.ring.left), std::end(s.ring.left), 0.0f);
-  std::fill(std::begin(s.ring.right), std::end(s.ring.right), 0.0f);
-}
-
-inline int32_t Slot(int32_t index) { return WrapIndex<kRingLength>(index); }
 
 // A head's two taps and weights, the same for both channels.
 struct Head {
@@ -65,8 +50,8 @@ struct Head {
     const float frac = static_cast<float>(offset - i0);
     weight0 = 1.0f - frac;
     weight1 = frac;
-    slot0 = Slot(readIndex + i0);
-    slot1 = Slot(readIndex + i1);
+    slot0 = ShiftRing::Wrap(readIndex + i0);
+    slot1 = ShiftRing::Wrap(readIndex + i1);
   }
   float Read(const float* channel) const { return weight0 * channel[slot0] + weight1 * channel[slot1]; }
 };
@@ -111,8 +96,8 @@ inline Shifted ProcessPitchShiftSample(PitchShifterState& s, ShifterHeads& h, fl
   }
   s.ring.left[h.writeIndex] = x0;
   s.ring.right[h.writeIndex] = x1;
-  h.readIndex = NextIndex<kRingLength>(h.readIndex);
-  h.writeIndex = NextIndex<kRingLength>(h.writeIndex);
+  h.readIndex = ShiftRing::Next(h.readIndex);
+  h.writeIndex = ShiftRing::Next(h.writeIndex);
   const double drift = h.drift;
   if (crossfade) {
     const Shifted out{h.fade * headB0 + (1.0f - h.fade) * headA0, h.fade * headB1 + (1.0f - h.fade) * headA1};
@@ -152,8 +137,8 @@ struct PitchShifterEffect {
     return {v.Track(kDry) / 100.0f, v.Track(kWet) / 100.0f, v.Track(kPitch)};
   }
 
-  static void ClearLines(State& s) { ClearRings(s); }
-  static void ClearObject(State& s) { ClearRings(s); }
+  static void ClearLines(State& s) { s.ring.Clear(); }
+  static void ClearObject(State& s) { s.ring.Clear(); }
 
   struct Kernel {
     PitchShifterState& state;
@@ -186,11 +171,25 @@ constexpr ItemEntry kItems[] = {
     TrackEntry(u"音量(ピッチシフト)", "wet", "Shifted level (%)", 100.0, 0.0, 100.0, 1.0, Unit::kPercent),
     TrackEntry(u"ピッチ", "pitch", "Pitch (semitones)", 3.0, -24.0, 24.0, 0.01, Unit::kSemitones),
 };
+static_assert(std::size(kItems) == kItemCount, "one item per Item, in its order");
 
-constexpr EffectInfo kInfo{"pitch_shifter", u"ピッチシフター",
-                           u"Velmor ミニオーディオエフェクト(ピッチシフター) " VELMOR_VERSION_TEXT,
-                           "Velmor Pitch Shifter", kItems,
-                           "A two-head delay-line pitch shifter of up to two octaves either way, mixed with the dry signal."};
+constexpr PresetValue kOctaveDownValues[] = {{kPitch, -12}, {kDry, 50}, {kWet, 70}};
+constexpr PresetValue kFifthUpValues[] = {{kPitch, 7}, {kDry, 0}, {kWet, 100}};
+constexpr Preset kPresets[] = {
+    {"octave-down", "Octave down with the dry sound", "1 オクターブ下(原音あり)", kOctaveDownValues},
+    {"fifth-up", "A fifth up", "5 度上", kFifthUpValues},
+};
+
+constexpr EffectInfo kInfo{
+    .slug = "pitch_shifter",
+    .name = u"ピッチシフター",
+    .information = u"Velmor ミニオーディオエフェクト(ピッチシフター) " VELMOR_VERSION_TEXT,
+    .english = "Velmor Pitch Shifter",
+    .items = kItems,
+    .description = "A two-head delay-line pitch shifter of up to two octaves either way, mixed with the dry signal.",
+    .category = Category::kPitchShifter,
+    .presets = kPresets,
+};
 
 }  // namespace
 
