@@ -1,19 +1,17 @@
 // VelmorEqualizer: eight peaking bands, an octave wide, at 100 Hz to 12800 Hz.
 // The bands are always designed for 44100 Hz, whatever the host's rate.
-#include <algorithm>
 #include <cstring>
-#include <type_traits>
 
+#include "effects/equalizer/items.h"
 #include "framework/dsp/biquad.h"
-#include "framework/dsp/biquad_lanes.h"
-#include "framework/dsp/wavefront.h"
+#include "framework/dsp/section_cascade.h"
 #include "framework/effect_handler.h"
 #include "framework/version.h"
 
 namespace velmor::equalizer {
 namespace {
 
-constexpr int kBands = 8;
+constexpr int kBands = EightSectionCascade::kSections;
 constexpr float kCentres[kBands] = {100.0f, 200.0f, 400.0f, 800.0f, 1600.0f, 3200.0f, 6400.0f, 12800.0f};
 constexpr float kBandwidth = 1.0f;
 constexpr float kDesignRate = 44100.0f;
@@ -32,17 +30,11 @@ struct EqualizerEffect {
   static constexpr bool kReadsSampleRate = false;
   static constexpr bool kClearsOnJump = false;
 
-  // The eight bands of both channels, the 100 Hz band first, in one of two
-  // layouts: the eight-lane kernel's, bands 0-3 in `low` and 4-7 in `high`,
-  // one lane each; and the sixteen-byte kernel's, band j and j + 4 in
-  // `pairs[j]` (lanes: band j of channel 0 and 1, band j + 4 of channel 0
-  // and 1). A process runs one kernel only (its vector level is fixed at
-  // load), so only that layout's history is ever used. The bands start at
+  // The eight bands of both channels, the 100 Hz band first. They start at
   // their 0 dB design with no history; `designedGains` are the gains they
   // were last designed for.
   struct State {
-    BiquadLaneBank low, high;
-    BiquadQuadBank pairs[4];
+    EightSectionCascade bands;
     float designedGains[kBands] = {};
     State() {
       for (int k = 0; k < kBands; ++k) Design(*this, k, 0.0f);
@@ -53,8 +45,7 @@ struct EqualizerEffect {
   static void Design(State& s, int band, float gain) {
     BiquadSection design;
     SetPeakingCoefficients(design, kBandTrig.band[band], kBandwidth, gain);
-    (band < 4 ? s.low : s.high).SetDesign(band % 4, design);
-    s.pairs[band % 4].SetDesign(band < 4 ? 0 : 2, 2, design);
+    s.bands.SetDesign(band, design);
     s.designedGains[band] = gain;
   }
 
@@ -64,147 +55,16 @@ struct EqualizerEffect {
 
   static Parameters ReadParameters(const ItemValues& v) {
     Parameters p;
-    for (int k = 0; k < kBands; ++k) p.gains[k] = v.Track(static_cast<size_t>(k));
+    for (int k = 0; k < kBands; ++k) p.gains[k] = v.Track(static_cast<size_t>(kBand100 + k));
     return p;
   }
 
-  static void ClearObject(State& s) {
-    s.low.ClearHistory();
-    s.high.ClearHistory();
-    for (auto& pair : s.pairs) pair.ClearHistory();
-  }
-
-  // The eight bands of both channels as a wavefront, each band two samples
-  // behind the band before it: at step t band k works on sample t - 2k. Its
-  // input, the previous band's output for that sample, was made two steps
-  // earlier (that band's y2, or its y1 once it has run out of samples), so
-  // no step waits on the step before, and the eight bands of a step run four
-  // to a vector: bands 0-3 and 4-7 in the eight-lane kernel, band pairs in
-  // the sixteen-byte one (RunPairs).
-  static constexpr int32_t kSkew = 2, kLag = kSkew * (kBands - 1);
+  static void ClearObject(State& s) { s.bands.ClearHistory(); }
 
   struct Kernel {
-    BiquadLaneBank& low;
-    BiquadLaneBank& high;
-    BiquadQuadBank (&pairs)[4];
-
-    // Returns whether an output was not finite. The last band's output feeds
-    // back into each later one through its y1 term (a1 times an infinity or
-    // a NaN is one or the other, and no sum with one is finite), so once an
-    // output is not finite neither is any after it: the block's last output
-    // tells, without reading the block back.
+    EightSectionCascade& bands;
     bool Run(const float* in0, const float* in1, float* out0, float* out1, int32_t n) {
-      RunWithWidestLanes(*this, in0, in1, out0, out1, n);
-      return LastNotFinite(out0, out1, n);
-    }
-
-    template <class V>
-    VELMOR_LANES void RunLanes(const float* in0, const float* in1, float* out0, float* out1, int32_t n) {
-      if constexpr (std::is_same_v<V, Stereo4>) {
-        RunPairs(in0, in1, out0, out1, n);
-      } else {
-        // Locals, which no store to the outputs can reach: they stay in
-        // registers through the block.
-        BiquadLanes<V> lows(low), highs(high);
-        RunWavefront<kLag>(n, [&]<class Phase>(int32_t t) VELMOR_LANES_LAMBDA {
-          const float x0 = t < n ? in0[t] : 0.0f, x1 = t < n ? in1[t] : 0.0f;
-          if constexpr (Phase::kAllBusy) {
-            const V lowIn = ShiftIn(x0, x1, lows.y2);
-            const V highIn = ShiftInLast(lows.y2, highs.y2);
-            lows.Process(lowIn);
-            highs.Process(highIn);
-          } else {
-            // A band that took no sample at the last step still holds the
-            // output wanted now in y1.
-            const V lowMade = Select(WavefrontBusy<V, Phase, 0, kSkew, 1>(t, n), lows.y2, lows.y1);
-            const V highMade = Select(WavefrontBusy<V, Phase, 4, kSkew, 1>(t, n), highs.y2, highs.y1);
-            lows.Process(ShiftIn(x0, x1, lowMade), WavefrontBusy<V, Phase, 0, kSkew>(t, n));
-            highs.Process(ShiftInLast(lowMade, highMade), WavefrontBusy<V, Phase, 4, kSkew>(t, n));
-          }
-          if (t >= kLag) {
-            const LanePair y = Lanes<V>::template LaneOfEach<3>(highs.y1);
-            out0[t - kLag] = y.ch0;
-            out1[t - kLag] = y.ch1;
-          }
-        });
-        lows.Store();
-        highs.Store();
-      }
-    }
-
-    // The same wavefront in sixteen-byte vectors (SSE2, NEON), by band
-    // pairs: the input of pair j is what pair j - 1 made two steps earlier,
-    // whole, so only pair 0's input is put together (the new samples and
-    // band 3's output), and a step takes four shuffles rather than the ten
-    // that four bands of a channel to a vector take.
-    VELMOR_LANES void RunPairs(const float* in0, const float* in1, float* out0, float* out1, int32_t n) {
-      BiquadQuad p0(pairs[0]), p1(pairs[1]), p2(pairs[2]), p3(pairs[3]);
-      const auto edgeStep = [&]<class Phase>(int32_t t) VELMOR_LANES_LAMBDA {
-        const float x0 = t < n ? in0[t] : 0.0f, x1 = t < n ? in1[t] : 0.0f;
-        // A band that took no sample at the last step still holds the
-        // output wanted now in y1.
-        const Vec4 made0 = Select(PairBusy<Phase, 0, 1>(t, n), p0.y2, p0.y1);
-        const Vec4 made1 = Select(PairBusy<Phase, 1, 1>(t, n), p1.y2, p1.y1);
-        const Vec4 made2 = Select(PairBusy<Phase, 2, 1>(t, n), p2.y2, p2.y1);
-        const Vec4 made3 = Select(PairBusy<Phase, 3, 1>(t, n), p3.y2, p3.y1);
-        ProcessPair(p0, PairThenLow(x0, x1, made3), PairBusy<Phase, 0>(t, n));
-        ProcessPair(p1, made0, PairBusy<Phase, 1>(t, n));
-        ProcessPair(p2, made1, PairBusy<Phase, 2>(t, n));
-        ProcessPair(p3, made2, PairBusy<Phase, 3>(t, n));
-        if (t >= kLag) {
-          out0[t - kLag] = Lane<2>(p3.y1);
-          out1[t - kLag] = Lane<3>(p3.y1);
-        }
-      };
-      RunWavefront<kLag>(n, edgeStep, [&](int32_t first, int32_t end) VELMOR_LANES_LAMBDA {
-        p0.Store(), p1.Store(), p2.Store(), p3.Store();
-        RunBusyPairs(pairs, in0, in1, out0, out1, first, end);
-        p0.Load(), p1.Load(), p2.Load(), p3.Load();
-      });
-      p0.Store(), p1.Store(), p2.Store(), p3.Store();
-    }
-
-    // The steps where every band is busy, a function of their own: the
-    // compiler then gives the history of the four pairs (twelve of the
-    // sixteen SSE registers) registers for the whole loop, where inside
-    // RunPairs it spilled some of it.
-    [[gnu::noinline]] static void RunBusyPairs(BiquadQuadBank (&pairs)[4], const float* in0, const float* in1,
-                                               float* out0, float* out1, int32_t first, int32_t end) {
-      BiquadQuad p0(pairs[0]), p1(pairs[1]), p2(pairs[2]), p3(pairs[3]);
-      for (int32_t t = first; t < end; ++t) {
-        const Vec4 made0 = p0.y2, made1 = p1.y2, made2 = p2.y2;
-        p0.Process(PairThenLow(in0[t], in1[t], p3.y2));
-        p1.Process(made0);
-        p2.Process(made1);
-        p3.Process(made2);
-        out0[t - kLag] = Lane<2>(p3.y1);
-        out1[t - kLag] = Lane<3>(p3.y1);
-      }
-      p0.Store(), p1.Store(), p2.Store(), p3.Store();
-    }
-
-    // The lanes of pair j busy at step t - kBack: bands j and j + 4. Where
-    // the phase tells, a HalvesMask, so that a pair with no busy band costs
-    // nothing and one with a band busy costs one instruction a select: a
-    // 64-frame block has 29 such steps beside its 49 busy ones.
-    template <class Phase, int j, int32_t kBack = 0>
-    VELMOR_LANES static auto PairBusy(int32_t t, int32_t n) {
-      constexpr int32_t kLow = kBack + kSkew * j, kHigh = kLow + kSkew * 4;
-      if constexpr (Phase::kKnown)
-        return HalvesMask<Phase::Busy(-kLow), Phase::Busy(-kHigh)>{};
-      else
-        return WavefrontBusyAt<Stereo4, Phase, kLow, kLow, kHigh, kHigh>(t, n).m;
-    }
-    // A pair's step as its mask tells: none (no band busy), the busy step
-    // (both), or the masked one.
-    template <class Mask>
-    VELMOR_LANES static void ProcessPair(BiquadQuad& pair, Vec4 in, Mask busy) {
-      if constexpr (std::is_same_v<Mask, Mask4>)
-        pair.Process(in, busy);
-      else if constexpr (Mask::kAll)
-        pair.Process(in);
-      else if constexpr (!Mask::kNone)
-        pair.Process(in, busy);
+      return bands.Run(in0, in1, out0, out1, n);
     }
   };
 
@@ -212,7 +72,7 @@ struct EqualizerEffect {
   static Kernel BeginBlock(State& s, const BlockInfo&, const Parameters& p) {
     for (int k = 0; k < kBands; ++k)
       if (std::memcmp(&p.gains[k], &s.designedGains[k], sizeof(float)) != 0) Design(s, k, p.gains[k]);
-    return Kernel{s.low, s.high, s.pairs};
+    return Kernel{s.bands};
   }
 };
 
@@ -226,11 +86,25 @@ constexpr ItemEntry kItems[kBands] = {
     TrackEntry(u"6400Hz", "band_6400", "6400 Hz gain (dB)", 0.0, -15.0, 15.0, 0.1, Unit::kDb),
     TrackEntry(u"12800Hz", "band_12800", "12800 Hz gain (dB)", 0.0, -15.0, 15.0, 0.1, Unit::kDb),
 };
+static_assert(std::size(kItems) == kItemCount, "one item per Item, in its order");
 
-constexpr EffectInfo kInfo{"equalizer", u"イコライザー",
-                           u"Velmor ミニオーディオエフェクト(イコライザー) " VELMOR_VERSION_TEXT,
-                           "Velmor Equalizer", kItems,
-                           "An eight-band graphic equalizer: peaking bands an octave wide at 100 Hz to 12800 Hz, +-15 dB each."};
+constexpr PresetValue kBassAndTrebleValues[] = {{kBand100, 12}, {kBand200, 6}, {kBand6400, 6}, {kBand12800, 12}};
+constexpr PresetValue kVoiceValues[] = {{kBand100, -6}, {kBand200, -3}, {kBand1600, 3}, {kBand3200, 4}, {kBand6400, 2}};
+constexpr Preset kPresets[] = {
+    {"bass-and-treble", "Bass and treble", "低音と高音を強調", kBassAndTrebleValues},
+    {"voice", "Voice presence", "声を聞き取りやすく", kVoiceValues},
+};
+
+constexpr EffectInfo kInfo{
+    .slug = "equalizer",
+    .name = u"イコライザー",
+    .information = u"Velmor ミニオーディオエフェクト(イコライザー) " VELMOR_VERSION_TEXT,
+    .english = "Velmor Equalizer",
+    .items = kItems,
+    .description = "An eight-band graphic equalizer: peaking bands an octave wide at 100 Hz to 12800 Hz, +-15 dB each.",
+    .category = Category::kEqualizer,
+    .presets = kPresets,
+};
 
 }  // namespace
 
