@@ -82,14 +82,35 @@ consteval ItemEntry SelectEntry(const char16_t* label, const char* symbol, const
           Unit::kNone};
 }
 
-// The effect's name, information line and items.
+// What kind of effect it is, for hosts that sort plug-ins into classes
+// (LV2 classes, CLAP features, VST3 subcategories).
+enum class Category { kEqualizer, kModulator, kDistortion, kDelay, kPitchShifter, kTremolo, kFilter };
+
+// One item's value in a factory preset.
+struct PresetValue {
+  size_t item;  // index in the item table (the effect's Item)
+  double value;
+};
+
+// A factory preset: a few settings under a name. Items it does not name keep
+// their values.
+struct Preset {
+  const char* name;      // ASCII, unique within the effect: part of ids and URIs
+  const char* english;   // label
+  const char* japanese;  // label, UTF-8
+  std::span<const PresetValue> values;
+};
+
+// The effect's name, information line, items, kind and factory presets.
 struct EffectInfo {
-  const char* slug;              // ASCII: "delay", "pitch_shifter"; URIs and file names
+  const char* slug;              // ASCII: "delay", "pitch_shifter"; URIs, ids and file names
   const char16_t* name;          // the effect's name as the editor lists it
   const char16_t* information;   // description and version
   const char* english;           // English name
   std::span<const ItemEntry> items;
   const char* description = "";  // one English sentence of what it does, for hosts
+  Category category = Category::kModulator;
+  std::span<const Preset> presets = {};
 };
 
 // The item values of one block, in table order. Sliders are finite doubles

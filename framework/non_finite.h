@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "framework/dsp/cpu.h"
+#include "framework/cpu.h"
 #include "framework/platform.h"
 
 namespace velmor {

@@ -8,8 +8,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "framework/definition_frame.h"
-#include "framework/dsp/definitions.h"
+#include "effects/delay/items.h"
+#include "framework/plain_frame.h"
+#include "framework/dsp/plain_dsp.h"
 
 namespace velmor::definition {
 
@@ -78,8 +79,8 @@ struct Delay {
     for (int c = 0; c < 2; ++c) s.read[c] = (s.read[c] + 1) % kLength, s.write[c] = (s.write[c] + 1) % kLength;
   }
   static void Run(State& s, const std::vector<double>& v, float fs, float* ch0, float* ch1, int32_t n) {
-    const float dry = F(v[0]) / 100.0f, wet = F(v[1]) / 100.0f;
-    ConfigureDelay(s, F(v[3]), F(v[4]) * 0.8f, I(v[2]), fs);
+    const float dry = F(v[delay::kDry]) / 100.0f, wet = F(v[delay::kWet]) / 100.0f;
+    ConfigureDelay(s, F(v[delay::kDelayTime]), F(v[delay::kFeedback]) * 0.8f, I(v[delay::kType]), fs);
     MixEachFrame(ch0, ch1, n, dry, wet, [&](float x0, float x1, float& tapL, float& tapR) {
       ProcessDelaySample(s, x0, x1, tapL, tapR);
     });

@@ -9,8 +9,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "framework/definition_frame.h"
-#include "framework/dsp/definitions.h"
+#include "effects/distortion/items.h"
+#include "framework/plain_frame.h"
+#include "framework/dsp/plain_dsp.h"
 
 namespace velmor::definition {
 
@@ -28,9 +29,10 @@ struct Distortion {
   }
   static float Percent(double v) { return static_cast<float>(static_cast<double>(F(v)) / 100.0); }
   static void Run(State& s, const std::vector<double>& v, float fs, float* ch0, float* ch1, int32_t n) {
-    const float level = Percent(v[0]), g = Percent(v[2]), tone = F(v[3]), character = F(v[4]);
+    const float level = Percent(v[distortion::kLevel]), g = Percent(v[distortion::kGain]);
+    const float tone = F(v[distortion::kTone]), character = F(v[distortion::kCharacter]);
     float corner = 10.0f, drive = g + 1.0f;
-    switch (I(v[1])) {
+    switch (I(v[distortion::kType])) {
       case 0: corner = (g * g) * 300.0f + 100.0f, drive = 500.0f * g + 100.0f; break;
       case 1: corner = (g * g) * 100.0f + 100.0f, drive = 90.0f * g + 10.0f; break;
       case 2: drive = 500.0f * g + 100.0f; break;

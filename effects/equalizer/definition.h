@@ -8,14 +8,15 @@
 #include <cstdint>
 #include <vector>
 
-#include "framework/definition_frame.h"
-#include "framework/dsp/definitions.h"
+#include "effects/equalizer/items.h"
+#include "framework/plain_frame.h"
+#include "framework/dsp/plain_dsp.h"
 
 namespace velmor::definition {
 constexpr float kCentres[8] = {100, 200, 400, 800, 1600, 3200, 6400, 12800};
 
 // One sample through the eight bands in order.
-float ProcessEqualizerSample(BiquadSection (&bands)[8], float x) {
+inline float ProcessEqualizerSample(BiquadSection (&bands)[8], float x) {
   for (BiquadSection& band : bands) x = ProcessBiquadSample(band, x);
   return x;
 }
@@ -38,7 +39,8 @@ struct Equalizer {
   }
   static void Run(State& s, const std::vector<double>& v, float, float* ch0, float* ch1, int32_t n) {
     for (auto& channel : s.bands)
-      for (int k = 0; k < 8; ++k) SetPeakingCoefficients(channel[k], kCentres[k], 1.0f, F(v[static_cast<size_t>(k)]), 44100.0f);
+      for (int k = 0; k < 8; ++k)
+        SetPeakingCoefficients(channel[k], kCentres[k], 1.0f, F(v[equalizer::kBand100 + k]), 44100.0f);
     for (int32_t i = 0; i < n; ++i) {
       ch0[i] = ProcessEqualizerSample(s.bands[0], ch0[i]);
       ch1[i] = ProcessEqualizerSample(s.bands[1], ch1[i]);

@@ -8,8 +8,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "framework/definition_frame.h"
-#include "framework/dsp/definitions.h"
+#include "effects/filter/items.h"
+#include "framework/plain_frame.h"
+#include "framework/dsp/plain_dsp.h"
 
 namespace velmor::definition {
 
@@ -26,10 +27,10 @@ struct Filter {
   }
   static void Run(State& s, const std::vector<double>& v, float fs, float* ch0, float* ch1, int32_t n) {
     for (auto& section : s.section) {
-      if (I(v[0]) == 0)
-        SetLowPassCoefficients(section, F(v[1]), F(v[2]), fs);
+      if (I(v[filter::kType]) == 0)
+        SetLowPassCoefficients(section, F(v[filter::kCutoff]), F(v[filter::kQuality]), fs);
       else
-        SetHighPassCoefficients(section, F(v[1]), F(v[2]), fs);
+        SetHighPassCoefficients(section, F(v[filter::kCutoff]), F(v[filter::kQuality]), fs);
     }
     for (int32_t i = 0; i < n; ++i) {
       ch0[i] = ProcessBiquadSample(s.section[0], ch0[i]);

@@ -9,8 +9,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "framework/definition_frame.h"
-#include "framework/dsp/definitions.h"
+#include "effects/modulator/items.h"
+#include "framework/plain_frame.h"
+#include "framework/dsp/plain_dsp.h"
 
 namespace velmor::definition {
 
@@ -35,12 +36,12 @@ struct Modulator {
   }
   static int32_t Slot(int32_t index) { return ((index % 1000) + 1000) % 1000; }
   static void Run(State& s, const std::vector<double>& v, float fs, float* ch0, float* ch1, int32_t n) {
-    const int32_t mode = I(v[0]);
+    const int32_t mode = I(v[modulator::kMode]);
     if (mode != 0 && mode != 1) return;
     Record& r = mode == 0 ? s.ring : s.fm;
-    const float period = F(v[2]), depth = F(v[3]);
+    const float period = F(v[modulator::kPeriod]), depth = F(v[modulator::kDepth]);
     const float frequency = mode == 0 ? static_cast<float>(static_cast<double>(period) / 10.0) : period;
-    r.osc.shape = I(v[1]);
+    r.osc.shape = I(v[modulator::kShape]);
     r.osc.phaseStep = (kPi + kPi) * frequency / r.lastSampleRate;
     SetLowPassCoefficients(r.osc.smoother, 12000.0f, 0.7f, fs);
     r.lastSampleRate = fs;

@@ -10,8 +10,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "framework/definition_frame.h"
-#include "framework/dsp/definitions.h"
+#include "effects/pitch_shifter/items.h"
+#include "framework/plain_frame.h"
+#include "framework/dsp/plain_dsp.h"
 
 namespace velmor::definition {
 
@@ -59,9 +60,9 @@ struct PitchShifter {
     }
   }
   static void Run(State& s, const std::vector<double>& v, float, float* ch0, float* ch1, int32_t n) {
-    const float dry = F(v[0]) / 100.0f, wet = F(v[1]) / 100.0f;
+    const float dry = F(v[pitch_shifter::kDry]) / 100.0f, wet = F(v[pitch_shifter::kWet]) / 100.0f;
     // 2^(pitch / 12) - 1, held at 7 so that every crossfade ends in range.
-    const float drift = static_cast<float>(std::pow(2.0, static_cast<double>(F(v[2]) / 12.0f)) - 1.0);
+    const float drift = static_cast<float>(std::pow(2.0, static_cast<double>(F(v[pitch_shifter::kPitch]) / 12.0f)) - 1.0);
     s.drift = drift < 7.0f ? drift : 7.0f;
     MixEachFrame(ch0, ch1, n, dry, wet, [&](float x0, float x1, float& s0, float& s1) {
       ProcessPitchShiftSample(s, x0, x1, s0, s1);

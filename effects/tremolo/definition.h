@@ -7,8 +7,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "framework/definition_frame.h"
-#include "framework/dsp/definitions.h"
+#include "effects/tremolo/items.h"
+#include "framework/plain_frame.h"
+#include "framework/dsp/plain_dsp.h"
 
 namespace velmor::definition {
 
@@ -20,9 +21,9 @@ struct Tremolo {
   static void ClearLines(State&) {}
   static void ClearObject(State& s) { ClearHistory(s.smoother); }
   static void Run(State& o, const std::vector<double>& v, float fs, float* ch0, float* ch1, int32_t n) {
-    const int32_t mode = I(v[0]);
-    const float rate = F(v[2]), depth = F(v[3]);
-    o.shape = I(v[1]);
+    const int32_t mode = I(v[tremolo::kMode]);
+    const float rate = F(v[tremolo::kRate]), depth = F(v[tremolo::kDepth]);
+    o.shape = I(v[tremolo::kShape]);
     o.phaseStep = rate * kTwoPi / 44100.0f;
     SetLowPassCoefficients(o.smoother, 2000.0f, 0.7f, fs);
     o.phase = NormalisePhase(o.phase);  // a phase left outside 0 to 2 pi comes back at a block's start

@@ -32,7 +32,7 @@ inline void ClearHistory(BiquadSection& s) { s.y1 = s.y2 = s.x1 = s.x2 = 0.0f; }
 // One sample after another through the section, with the five quotients
 // formed once for a block whose coefficients do not change. Division is
 // deterministic, so the outputs are those of the plain ProcessBiquadSample
-// (definitions.h), which divides at every sample, bit for bit. Held in a local for the block so the
+// (plain_dsp.h), which divides at every sample, bit for bit. Held in a local for the block so the
 // history stays in registers; Store() hands the history back to the section.
 struct BiquadRunner {
   float q0, q1, q2, q3, q4;

@@ -179,7 +179,7 @@ struct BiquadLanes {
   }
   // One channel's sum, x2 from the bank (Stereo4). Left for the compiler to
   // inline late: forced in early, its loads of the quotients merge across
-  // the channels and are held, and the history spills (10% slower).
+  // the channels and are held, and the history spills to memory.
   Vec4 ChannelOutput(int c, Vec4 in, Vec4 x1, Vec4 y1, Vec4 y2) const {
     const auto q = [&](int k) { return LoadAligned(bank.q[k][c]); };
     return SectionSum(q(0), q(1), q(2), q(3), q(4), in, x1, LoadAligned(bank.history[1][c]), y1, y2);

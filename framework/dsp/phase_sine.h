@@ -18,11 +18,9 @@
 #include <cstdint>
 #include <utility>
 
+#include "framework/cpu.h"
 #include "framework/dsp/constants.h"
-#include "framework/dsp/cpu.h"
 #include "framework/dsp/exact_math.h"
-#include "framework/platform.h"
-
 
 namespace velmor {
 

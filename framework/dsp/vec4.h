@@ -31,7 +31,6 @@ struct Mask4 {
   __m128 m;
 };
 
-inline Vec4 Set(float a, float b, float c, float d) { return {_mm_setr_ps(a, b, c, d)}; }
 inline Vec4 Splat(float a) { return {_mm_set1_ps(a)}; }
 inline Vec4 Zero() { return {_mm_setzero_ps()}; }
 inline Vec4 Load(const float* p) { return {_mm_loadu_ps(p)}; }
@@ -112,7 +111,6 @@ struct Mask4 {
   Ints4 m;
 };
 
-inline Vec4 Set(float a, float b, float c, float d) { return {Floats4{a, b, c, d}}; }
 inline Vec4 Splat(float a) { return {Floats4{a, a, a, a}}; }  // not 0 + a, which turns -0 into +0
 inline Vec4 Zero() { return {Floats4{}}; }
 inline Vec4 Load(const float* p) {

@@ -14,29 +14,16 @@
 #include "framework/dsp/biquad.h"
 #include "framework/dsp/constants.h"
 #include "framework/dsp/phase_sine.h"
-#include "framework/effect.h"
 #include "framework/non_finite.h"
 
 namespace velmor {
-
-enum class WaveShape : int32_t { Sine = 0, Triangle = 1, Square = 2, SawUp = 3, SawDown = 4 };
-
-// The option list of the "波形タイプ" item, the same in every plug-in that
-// carries the oscillator: option value = WaveShape value.
-inline constexpr OptionEntry kWaveShapeOptions[] = {
-    {u"SIN波", "Sine"},
-    {u"三角波", "Triangle"},
-    {u"矩形波", "Square"},
-    {u"のこぎり波(Up)", "Saw up"},
-    {u"のこぎり波(Down)", "Saw down"},
-};
 
 inline constexpr float kSmoothingQ = 0.7f;
 
 // The generator's four fields (and the memo of the smoother's design): the
 // record that the tremolo's and the modulator's states hold.
 struct WaveformOscillator {
-  int32_t shape = 0;       // a WaveShape value exactly as the item delivers it
+  int32_t shape = 0;       // 0 sine, 1 triangle, 2 square, 3 and 4 saws; as the item delivers it
   float phase = 0.0f;      // radians, 0 <= phase < 2pi
   float phaseStep = 0.0f;  // radians per sample frame, set once per block
   BiquadSection smoother;  // the smoothing low-pass

@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <utility>
 
-#include "framework/dsp/cpu.h"
+#include "framework/cpu.h"
 #include "framework/dsp/stereo_lanes.h"
 #include "framework/platform.h"
 
