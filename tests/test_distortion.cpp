@@ -3,7 +3,7 @@
 #include <cmath>
 #include <random>
 
-#include "framework/dsp/definitions.h"
+#include "framework/dsp/plain_dsp.h"
 #include "framework/dsp/biquad.h"
 #include "plugin_test.h"
 

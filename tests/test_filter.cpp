@@ -1,7 +1,7 @@
 // VelmorFilter through its exports.
 #include <cmath>
 
-#include "framework/dsp/definitions.h"
+#include "framework/dsp/plain_dsp.h"
 #include "framework/dsp/biquad.h"
 #include "plugin_test.h"
 

@@ -3,7 +3,7 @@
 
 #include <random>
 
-#include "framework/dsp/definitions.h"
+#include "framework/dsp/plain_dsp.h"
 #include "framework/dsp/waveform_oscillator.h"
 #include "plugin_test.h"
 

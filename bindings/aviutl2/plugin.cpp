@@ -12,7 +12,8 @@
 
 #include "bindings/aviutl2/descriptor.h"
 #include "bindings/aviutl2/objects.h"
-#include "framework/block_frame.h"
+#include "framework/block_buffers.h"
+#include "framework/continuity.h"
 #include "framework/effect_handler.h"
 
 #ifndef VELMOR_EFFECT

@@ -25,7 +25,9 @@
 
 #include "bindings/lv2/ports.h"
 #include "bindings/lv2/run_trace.h"
-#include "framework/block_frame.h"
+#include "bindings/lv2/uris.h"
+#include "framework/continuity.h"
+#include "framework/object_state.h"
 #include "effect_handlers.h"
 
 namespace velmor::lv2 {

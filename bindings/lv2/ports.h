@@ -1,19 +1,12 @@
-// How the LV2 binding lays out a plug-in: its URI and its ports. Shared by
-// the library and the generator of its Turtle files, so the two agree.
+// How the LV2 binding lays out a plug-in's ports. Shared by the library and
+// the generator of its Turtle files, so the two agree.
 #pragma once
 
 #include <cstdint>
-#include <string>
 
 #include "framework/effect_handler.h"
-#include "framework/object_state.h"
 
 namespace velmor::lv2 {
-
-// Stable from the first release on: hosts and saved sessions refer to it.
-inline constexpr const char* kUriPrefix = "urn:velmor:";
-
-inline std::string PluginUri(const EffectInfo& info) { return std::string(kUriPrefix) + info.slug; }
 
 // Ports 0 to 3 are the audio ports, in this order; port 4 + k is the
 // control input of item k; after the items comes the bypass switch
@@ -32,11 +25,5 @@ inline constexpr AudioPortInfo kAudioPortInfo[kAudioPorts] = {
 
 inline constexpr uint32_t ControlPort(size_t item) { return kAudioPorts + static_cast<uint32_t>(item); }
 inline uint32_t EnabledPort(const EffectInfo& info) { return ControlPort(info.items.size()); }
-
-// The plug-ins' version, raised by every change a saved session survives (a
-// release has an even minor version). Apart from the effects' own version,
-// which their information lines show.
-inline constexpr int kMinorVersion = 2;
-inline constexpr int kMicroVersion = 0;
 
 }  // namespace velmor::lv2

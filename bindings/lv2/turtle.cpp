@@ -11,7 +11,7 @@
 #include <string>
 
 #include "bindings/lv2/ports.h"
-#include "bindings/lv2/presets.h"
+#include "bindings/lv2/uris.h"
 #include "effect_handlers.h"
 #include "framework/version.h"
 #include "framework/utf16.h"
@@ -44,13 +44,17 @@ std::string Decimal(double v) {
 }
 
 // The LV2 class that says what kind of effect a plug-in is.
-const char* PluginClass(const std::string& slug) {
-  if (slug == "equalizer") return "lv2:EQPlugin";
-  if (slug == "distortion") return "lv2:DistortionPlugin";
-  if (slug == "delay") return "lv2:DelayPlugin";
-  if (slug == "pitch_shifter") return "lv2:PitchPlugin";
-  if (slug == "filter") return "lv2:FilterPlugin";
-  return "lv2:ModulatorPlugin";  // the modulator, the tremolo and auto-panner
+const char* PluginClass(Category category) {
+  switch (category) {
+    case Category::kEqualizer: return "lv2:EQPlugin";
+    case Category::kDistortion: return "lv2:DistortionPlugin";
+    case Category::kDelay: return "lv2:DelayPlugin";
+    case Category::kPitchShifter: return "lv2:PitchPlugin";
+    case Category::kFilter: return "lv2:FilterPlugin";
+    case Category::kModulator:
+    case Category::kTremolo: break;
+  }
+  return "lv2:ModulatorPlugin";
 }
 
 // The LV2 unit of a slider's number, or null.
@@ -86,7 +90,7 @@ std::string PluginTurtle(const EffectInfo& info) {
   t << "<" << kUriPrefix << "project>\n    a doap:Project ;\n    doap:name \"Velmor audio effects\" ;\n"
     << "    doap:maintainer [\n        a foaf:Person ;\n        foaf:name \"The Velmor developers\"\n    ] .\n\n";
   t << "<" << uri << ">\n"
-    << "    a lv2:Plugin , " << PluginClass(info.slug) << " ;\n"
+    << "    a lv2:Plugin , " << PluginClass(info.category) << " ;\n"
     << "    lv2:project <" << kUriPrefix << "project> ;\n"
     << "    doap:name " << Quoted(info.english) << " , " << Quoted(Utf8(info.name)) << "@ja ;\n"
     << "    rdfs:comment " << Quoted(info.description) << " , " << Quoted(Utf8(info.information)) << "@ja ;\n"
@@ -146,8 +150,8 @@ std::string PluginTurtle(const EffectInfo& info) {
   return t.str();
 }
 
-std::string PresetUri(const Preset& preset) {
-  return std::string(kUriPrefix) + "preset:" + preset.slug + ":" + preset.name;
+std::string PresetUri(const EffectInfo& info, const Preset& preset) {
+  return std::string(kUriPrefix) + "preset:" + info.slug + ":" + preset.name;
 }
 
 std::string ManifestTurtle(const std::string& library) {
@@ -158,9 +162,10 @@ std::string ManifestTurtle(const std::string& library) {
   for (const EffectHandler* effect : kAllEffects)
     t << "\n<" << PluginUri(*effect->info) << ">\n    a lv2:Plugin ;\n    lv2:binary <" << library
       << "> ;\n    rdfs:seeAlso <" << effect->info->slug << ".ttl> .\n";
-  for (const Preset& preset : kPresets)
-    t << "\n<" << PresetUri(preset) << ">\n    a pset:Preset ;\n    lv2:appliesTo <" << kUriPrefix << preset.slug
-      << "> ;\n    rdfs:seeAlso <presets.ttl> .\n";
+  for (const EffectHandler* effect : kAllEffects)
+    for (const Preset& preset : effect->info->presets)
+      t << "\n<" << PresetUri(*effect->info, preset) << ">\n    a pset:Preset ;\n    lv2:appliesTo <"
+        << PluginUri(*effect->info) << "> ;\n    rdfs:seeAlso <presets.ttl> .\n";
   return t.str();
 }
 
@@ -170,16 +175,19 @@ std::string PresetsTurtle() {
   t << "@prefix lv2: <http://lv2plug.in/ns/lv2core#> .\n"
        "@prefix pset: <http://lv2plug.in/ns/ext/presets#> .\n"
        "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n";
-  for (const Preset& preset : kPresets) {
-    t << "\n<" << PresetUri(preset) << ">\n    a pset:Preset ;\n    lv2:appliesTo <" << kUriPrefix << preset.slug
-      << "> ;\n    rdfs:label " << Quoted(preset.english) << " , " << Quoted(preset.japanese) << "@ja ;\n    lv2:port";
-    bool first = true;
-    for (const PresetValue& v : preset.values) {
-      t << (first ? " [\n" : " , [\n") << "        lv2:symbol " << Quoted(v.symbol) << " ;\n        pset:value "
-        << Decimal(v.value) << "\n    ]";
-      first = false;
+  for (const EffectHandler* effect : kAllEffects) {
+    const EffectInfo& info = *effect->info;
+    for (const Preset& preset : info.presets) {
+      t << "\n<" << PresetUri(info, preset) << ">\n    a pset:Preset ;\n    lv2:appliesTo <" << PluginUri(info)
+        << "> ;\n    rdfs:label " << Quoted(preset.english) << " , " << Quoted(preset.japanese) << "@ja ;\n    lv2:port";
+      bool first = true;
+      for (const PresetValue& v : preset.values) {
+        t << (first ? " [\n" : " , [\n") << "        lv2:symbol " << Quoted(info.items[v.item].symbol)
+          << " ;\n        pset:value " << Decimal(v.value) << "\n    ]";
+        first = false;
+      }
+      t << " .\n";
     }
-    t << " .\n";
   }
   return t.str();
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "effects/distortion/items.h"
 #include "framework/dsp/biquad.h"
 #include "framework/dsp/biquad_lanes.h"
 #include "framework/dsp/wavefront.h"
@@ -11,8 +12,6 @@
 
 namespace velmor::distortion {
 namespace {
-
-enum Item { kLevel, kType, kGain, kTone, kCharacter };
 
 constexpr float kQ = 0.8f;                  // every section of this effect
 constexpr float kCharacterCentre = 800.0f;  // Hz
@@ -157,11 +156,25 @@ constexpr ItemEntry kItems[] = {
     TrackEntry(u"トーン", "tone", "Tone", 0.5, 0.0, 1.0, 0.01),
     TrackEntry(u"キャラクター", "character", "Character (dB at 800 Hz)", 0.0, 0.0, 10.0, 0.01, Unit::kDb),
 };
+static_assert(std::size(kItems) == kItemCount, "one item per Item, in its order");
 
-constexpr EffectInfo kInfo{"distortion", u"ディストーション/オーバードライブ",
-                           u"Velmor ミニオーディオエフェクト(ディストーション) " VELMOR_VERSION_TEXT,
-                           "Velmor Distortion/Overdrive", kItems,
-                           "Distortion, overdrive and fuzz from a pre-filter, an 800 Hz character band, drive into a hard clipper and a tone filter."};
+constexpr PresetValue kFuzzValues[] = {{kType, 2}, {kGain, 90}, {kTone, 0.8}, {kLevel, 60}};
+constexpr PresetValue kWarmOverdriveValues[] = {{kType, 1}, {kGain, 40}, {kTone, 0.3}, {kLevel, 70}};
+constexpr Preset kPresets[] = {
+    {"fuzz", "Heavy fuzz", "強いファズ", kFuzzValues},
+    {"warm-overdrive", "Warm overdrive", "温かいオーバードライブ", kWarmOverdriveValues},
+};
+
+constexpr EffectInfo kInfo{
+    .slug = "distortion",
+    .name = u"ディストーション/オーバードライブ",
+    .information = u"Velmor ミニオーディオエフェクト(ディストーション) " VELMOR_VERSION_TEXT,
+    .english = "Velmor Distortion/Overdrive",
+    .items = kItems,
+    .description = "Distortion, overdrive and fuzz from a pre-filter, an 800 Hz character band, drive into a hard clipper and a tone filter.",
+    .category = Category::kDistortion,
+    .presets = kPresets,
+};
 
 }  // namespace
 

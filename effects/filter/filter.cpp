@@ -1,13 +1,12 @@
 // VelmorFilter: a resonant low-pass or high-pass filter at the host's sample
 // rate, one section per channel and object.
+#include "effects/filter/items.h"
 #include "framework/dsp/biquad.h"
 #include "framework/effect_handler.h"
 #include "framework/version.h"
 
 namespace velmor::filter {
 namespace {
-
-enum Item { kType, kCutoff, kQuality };
 
 struct FilterEffect {
   static constexpr bool kReadsSampleRate = true;
@@ -78,11 +77,25 @@ constexpr ItemEntry kItems[] = {
     TrackEntry(u"カットオフ周波数", "cutoff", "Cutoff frequency (Hz)", 2000.0, 50.0, 18000.0, 1.0, Unit::kHz),
     TrackEntry(u"クォリティファクター", "q", "Quality factor (Q)", 1.0, 0.5, 5.0, 0.01),
 };
+static_assert(std::size(kItems) == kItemCount, "one item per Item, in its order");
 
-constexpr EffectInfo kInfo{"filter", u"ローパス/ハイパスフィルター",
-                           u"Velmor ミニオーディオエフェクト(フィルター) " VELMOR_VERSION_TEXT,
-                           "Velmor Low-pass/High-pass Filter", kItems,
-                           "A resonant second-order low-pass or high-pass filter."};
+constexpr PresetValue kTelephoneValues[] = {{kType, 1}, {kCutoff, 800}, {kQuality, 2}};
+constexpr PresetValue kResonantLowPassValues[] = {{kType, 0}, {kCutoff, 1000}, {kQuality, 4}};
+constexpr Preset kPresets[] = {
+    {"telephone", "Telephone", "電話の声", kTelephoneValues},
+    {"resonant-low-pass", "Resonant low-pass", "共振するローパス", kResonantLowPassValues},
+};
+
+constexpr EffectInfo kInfo{
+    .slug = "filter",
+    .name = u"ローパス/ハイパスフィルター",
+    .information = u"Velmor ミニオーディオエフェクト(フィルター) " VELMOR_VERSION_TEXT,
+    .english = "Velmor Low-pass/High-pass Filter",
+    .items = kItems,
+    .description = "A resonant second-order low-pass or high-pass filter.",
+    .category = Category::kFilter,
+    .presets = kPresets,
+};
 
 }  // namespace
 

@@ -2,14 +2,14 @@
 // oscillator (smoothing at 2000 Hz).
 #include <algorithm>
 
+#include "effects/tremolo/items.h"
+#include "effects/wave_shapes.h"
 #include "framework/dsp/waveform_oscillator.h"
 #include "framework/effect_handler.h"
 #include "framework/version.h"
 
 namespace velmor::tremolo {
 namespace {
-
-enum Item { kMode, kShape, kRate, kDepth };
 
 constexpr float kSmoothingCutoff = 2000.0f;
 constexpr float kPhaseRate = 44100.0f;  // the phase step divides by this whatever the host's rate
@@ -85,10 +85,25 @@ constexpr ItemEntry kItems[] = {
     TrackEntry(u"周期", "rate", "Rate (Hz)", 3.0, 0.1, 30.0, 0.01, Unit::kHz),
     TrackEntry(u"深さ", "depth", "Depth", 0.3, 0.0, 1.0, 0.01),
 };
+static_assert(std::size(kItems) == kItemCount, "one item per Item, in its order");
 
-constexpr EffectInfo kInfo{"tremolo", u"トレモロ/パンナー", u"Velmor ミニオーディオエフェクト(トレモロ) " VELMOR_VERSION_TEXT,
-                           "Velmor Tremolo/Auto-panner", kItems,
-                           "A tremolo, or an auto-panner that moves the sound between the channels, from one of five waveforms."};
+constexpr PresetValue kSlowPannerValues[] = {{kMode, 1}, {kRate, 1}, {kDepth, 1}};
+constexpr PresetValue kSquareChopValues[] = {{kMode, 0}, {kShape, 2}, {kRate, 8}, {kDepth, 1}};
+constexpr Preset kPresets[] = {
+    {"slow-panner", "Slow auto-panner", "ゆっくりパンナー", kSlowPannerValues},
+    {"square-chop", "Square chop", "矩形波で刻む", kSquareChopValues},
+};
+
+constexpr EffectInfo kInfo{
+    .slug = "tremolo",
+    .name = u"トレモロ/パンナー",
+    .information = u"Velmor ミニオーディオエフェクト(トレモロ) " VELMOR_VERSION_TEXT,
+    .english = "Velmor Tremolo/Auto-panner",
+    .items = kItems,
+    .description = "A tremolo, or an auto-panner that moves the sound between the channels, from one of five waveforms.",
+    .category = Category::kTremolo,
+    .presets = kPresets,
+};
 
 }  // namespace
 

@@ -1,5 +1,5 @@
 // The plain definition of every effect (effects/*/definition.h) in the plain
-// block frame (framework/definition_frame.h), by plug-in name. The plug-ins'
+// block frame (framework/plain_frame.h), by plug-in name. The plug-ins'
 // fast paths are held to it bit for bit, by the tests and by one fuzz target
 // per plug-in.
 #pragma once
@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "framework/definition_frame.h"
+#include "framework/plain_frame.h"
 
 namespace velmor::reference {
 
