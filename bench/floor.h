@@ -22,6 +22,7 @@
 #include "framework/dsp/biquad.h"
 #include "bindings/aviutl2/host_abi.h"
 #include "host/plugin_host.h"
+#include "plugin_list.h"
 
 namespace velmor::bench {
 
@@ -152,19 +153,23 @@ struct RatioCase {
 };
 
 inline std::vector<RatioCase> RatioCases() {
-  std::vector<RatioCase> cases = {
-      {"filter", "VelmorFilter", {}},
-      {"delay", "VelmorDelay", {}},
-      {"equalizer", "VelmorEqualizer", {}},
-      {"distortion", "VelmorDistortion", {}},
-      {"pitch shifter", "VelmorPitchShifter", {}},
-  };
   const char* shapes[] = {"sine", "triangle", "square", "saw up", "saw down"};
-  for (int s = 0; s < 5; ++s) cases.push_back({std::string("tremolo ") + shapes[s], "VelmorTremolo", {{"波形タイプ", s}}});
-  for (int s = 0; s < 5; ++s)
-    cases.push_back({std::string("ring ") + shapes[s], "VelmorModulator", {{"タイプ", 0}, {"波形タイプ", s}}});
-  for (int s = 0; s < 5; ++s)
-    cases.push_back({std::string("FM ") + shapes[s], "VelmorModulator", {{"タイプ", 1}, {"波形タイプ", s}}});
+  std::vector<RatioCase> cases;
+  for (size_t p = 0; p < std::size(test::kPluginNames); ++p) {
+    const std::string plugin = test::kPluginNames[p];
+    if (plugin == "VelmorTremolo") {
+      for (int s = 0; s < 5; ++s) cases.push_back({std::string("tremolo ") + shapes[s], plugin, {{"波形タイプ", s}}});
+    } else if (plugin == "VelmorModulator") {
+      for (int s = 0; s < 5; ++s)
+        cases.push_back({std::string("ring ") + shapes[s], plugin, {{"タイプ", 0}, {"波形タイプ", s}}});
+      for (int s = 0; s < 5; ++s)
+        cases.push_back({std::string("FM ") + shapes[s], plugin, {{"タイプ", 1}, {"波形タイプ", s}}});
+    } else {
+      std::string label = test::kPluginSlugs[p];
+      std::replace(label.begin(), label.end(), '_', ' ');
+      cases.push_back({label, plugin, {}});
+    }
+  }
   return cases;
 }
 

@@ -97,6 +97,16 @@ int main(int argc, char** argv) {
       {"tremolo", {1, 4, 7.5f, 0.8f, 1}, 1, false},
       {"filter", {1, 1200, 3.5f, 1}, 8, true},
   };
+  // Every plug-in of the bundle has its settings here.
+  for (uint32_t i = 0; get(i) != nullptr; ++i) {
+    const std::string uri = get(i)->URI;
+    bool known = false;
+    for (const Setting& s : settings) known = known || uri == std::string("urn:velmor:") + s.slug;
+    if (!known) {
+      std::fprintf(stderr, "%s has no day-run settings: add them to tests/lv2/day_run.cpp\n", uri.c_str());
+      return 1;
+    }
+  }
   int failures = 0;
   std::printf("%-14s %14s %9s %10s %8s  %s\n", "plug-in", "samples", "seconds", "peak", "finite", "last minute");
   for (const Setting& s : settings) {

@@ -40,9 +40,16 @@ lv2_validate "$bundle"/*.ttl >"$work/validate.log" 2>&1 || { cat "$work/validate
 grep -q 'Found 0 errors' "$work/validate.log" || { cat "$work/validate.log"; exit 1; }
 echo "lv2_validate: $(tail -1 "$work/validate.log")"
 
+# The build's list of effects ("Name slug" per line), and a case for each.
+effects=$(cd "$bundle/../.." && pwd)/effects.txt
+count=$(wc -l <"$effects")
 listed=$(lv2ls | grep -c '^urn:velmor:' || true)
-[ "$listed" -eq 7 ] || { lv2ls; echo "lv2ls lists $listed Velmor plug-ins, not 7"; exit 1; }
-echo "lv2ls: 7 plug-ins"
+[ "$listed" -eq "$count" ] || { lv2ls; echo "lv2ls lists $listed Velmor plug-ins, not $count"; exit 1; }
+echo "lv2ls: $count plug-ins"
+while read -r name slug; do
+  grep -q "^$name $slug " "$(dirname "$0")/cases.txt" ||
+    { echo "tests/lv2/cases.txt has no settings for $name: add a line '$name $slug symbol=value...'"; exit 1; }
+done <"$effects"
 
 "$host" signal "$work/in.wav" --rate 48000 --seconds 2
 raw() { ffmpeg -hide_banner -loglevel error -y -i "$1" -f f32le "$2"; }
