@@ -95,6 +95,41 @@ Trace ZeroCrossingPitch(const std::vector<float>& x, int rate) {
   return t;
 }
 
+// The magnitude response from 20 Hz to just under half the rate, a sine at
+// a time, in dB.
+Trace ResponseTrace(host::Plugin& plugin, int rate, int64_t& id) {
+  // Small enough for the distortion's unclipped path.
+  const double amplitude = 1e-4, lo = 20.0, hi = 0.49 * rate;
+  Trace t;
+  for (int k = 0; k < 240; ++k) {
+    const double f = lo * std::pow(hi / lo, k / 239.0);
+    const double cycles = std::max(20.0, std::ceil(f * 0.25));
+    const size_t window = static_cast<size_t>(std::llround(cycles * rate / f));
+    const size_t settle = std::max<size_t>(static_cast<size_t>(rate / 4), static_cast<size_t>(10.0 * rate / f));
+    std::vector<float> left = Sine(f, amplitude, settle + window, rate), right = left;
+    Drive(plugin, left, right, rate, ++id);
+    t.x.push_back(f);
+    t.y.push_back(std::max(Decibels(Amplitude(left, settle, f, rate) / amplitude), -200.0));
+  }
+  return t;
+}
+
+// The output's peak against the input's level, -60 to 0 dB, in dB.
+Trace TransferTrace(const Request& r, host::Plugin& plugin, int64_t& id) {
+  const int rate = r.rate;
+  const size_t settle = static_cast<size_t>(rate / 5), window = static_cast<size_t>(rate / 10);
+  Trace t;
+  for (int level = -60; level <= 0; ++level) {
+    std::vector<float> left = Sine(r.frequency, std::pow(10.0, level / 20.0), settle + window, rate), right = left;
+    Drive(plugin, left, right, rate, ++id);
+    float peak = 0;
+    for (size_t i = settle; i < left.size(); ++i) peak = std::max(peak, std::fabs(left[i]));
+    t.x.push_back(level);
+    t.y.push_back(std::max(Decibels(peak), -120.0));
+  }
+  return t;
+}
+
 // The output traces of one run (one per channel where the channels differ).
 std::vector<Trace> MeasureRun(const Request& r, host::Plugin& plugin, int64_t& id) {
   const int rate = r.rate;
@@ -109,35 +144,8 @@ std::vector<Trace> MeasureRun(const Request& r, host::Plugin& plugin, int64_t& i
     return traces;
   };
   switch (r.kind) {
-    case Kind::Response: {
-      // Small enough for the distortion's unclipped path.
-      const double amplitude = 1e-4, lo = 20.0, hi = 0.49 * rate;
-      Trace t;
-      for (int k = 0; k < 240; ++k) {
-        const double f = lo * std::pow(hi / lo, k / 239.0);
-        const double cycles = std::max(20.0, std::ceil(f * 0.25));
-        const size_t window = static_cast<size_t>(std::llround(cycles * rate / f));
-        const size_t settle = std::max<size_t>(static_cast<size_t>(rate / 4), static_cast<size_t>(10.0 * rate / f));
-        std::vector<float> left = Sine(f, amplitude, settle + window, rate), right = left;
-        Drive(plugin, left, right, rate, ++id);
-        t.x.push_back(f);
-        t.y.push_back(std::max(Decibels(Amplitude(left, settle, f, rate) / amplitude), -200.0));
-      }
-      return {t};
-    }
-    case Kind::Transfer: {
-      const size_t settle = static_cast<size_t>(rate / 5), window = static_cast<size_t>(rate / 10);
-      Trace t;
-      for (int level = -60; level <= 0; ++level) {
-        std::vector<float> left = Sine(r.frequency, std::pow(10.0, level / 20.0), settle + window, rate), right = left;
-        Drive(plugin, left, right, rate, ++id);
-        float peak = 0;
-        for (size_t i = settle; i < left.size(); ++i) peak = std::max(peak, std::fabs(left[i]));
-        t.x.push_back(level);
-        t.y.push_back(std::max(Decibels(peak), -120.0));
-      }
-      return {t};
-    }
+    case Kind::Response: return {ResponseTrace(plugin, rate, id)};
+    case Kind::Transfer: return {TransferTrace(r, plugin, id)};
     case Kind::Gain: {
       std::vector<float> left(frames, 1.0f), right(frames, 1.0f);
       Drive(plugin, left, right, rate, ++id);
@@ -179,29 +187,81 @@ std::string Caption(const host::Plugin& plugin, const std::string& assignment) {
   return item.label + " " + value;
 }
 
-Request Parse(Kind kind, Arguments& args) {
-  Request r;
-  r.kind = kind;
+// NAME=V1,V2,...: the item's name and its values as given.
+std::pair<std::string, std::vector<std::string>> EachValue(const std::string& text, const char* option) {
+  const size_t eq = text.find('=');
+  if (eq == std::string::npos || eq == 0 || eq + 1 == text.size())
+    throw UsageError(std::string(option) + " takes NAME=VALUE,VALUE,..., not '" + text + "'");
+  std::vector<std::string> values;
+  for (size_t at = eq + 1;;) {
+    const size_t comma = text.find(',', at);
+    values.push_back(text.substr(at, comma == std::string::npos ? std::string::npos : comma - at));
+    if (comma == std::string::npos) break;
+    at = comma + 1;
+  }
+  return {text.substr(0, eq), values};
+}
+
+// The options that build panels and series; false for any other word.
+bool ParseLayoutOption(const std::string& word, Arguments& args, Request& r) {
   auto panel = [&]() -> PanelLayout& {
     if (r.panels.empty()) r.panels.push_back({});
     return r.panels.back();
   };
-  // NAME=V1,V2,...: the item's index and its values as given.
-  auto each = [&](const std::string& text, const char* option) {
-    const size_t eq = text.find('=');
-    if (eq == std::string::npos || eq == 0 || eq + 1 == text.size())
-      throw UsageError(std::string(option) + " takes NAME=VALUE,VALUE,..., not '" + text + "'");
-    std::vector<std::string> values;
-    for (size_t at = eq + 1;;) {
-      const size_t comma = text.find(',', at);
-      values.push_back(text.substr(at, comma == std::string::npos ? std::string::npos : comma - at));
-      if (comma == std::string::npos) break;
-      at = comma + 1;
-    }
-    return std::make_pair(text.substr(0, eq), values);
-  };
+  if (word == "--set") {
+    const std::string s = args.Next("NAME=VALUE after --set");
+    if (r.panels.empty()) r.settings.push_back(s);
+    else if (panel().runs.empty()) panel().settings.push_back(s);
+    else panel().runs.back().settings.push_back(s);
+  } else if (word == "--panel") {
+    r.panels.push_back({args.Next("TITLE after --panel"), {}, {}, false});
+  } else if (word == "--series") {
+    panel().runs.push_back({args.Next("LABEL after --series"), {}, false});
+  } else if (word == "--each") {
+    const auto [name, values] = EachValue(args.Next("NAME=VALUE,... after --each"), "--each");
+    for (const auto& v : values) panel().runs.push_back({"", {name + "=" + v}, true});
+  } else if (word == "--panel-each") {
+    const auto [name, values] = EachValue(args.Next("NAME=VALUE,... after --panel-each"), "--panel-each");
+    for (const auto& v : values) r.panels.push_back({"", {name + "=" + v}, {}, true});
+  } else {
+    return false;
+  }
+  return true;
+}
+
+bool EndsIn(const std::string& name, const char* suffix) {
+  const size_t n = std::strlen(suffix);
+  if (name.size() < n) return false;
+  for (size_t i = 0; i < n; ++i)
+    if (std::tolower(static_cast<unsigned char>(name[name.size() - n + i])) != suffix[i]) return false;
+  return true;
+}
+
+// The request's defaults where nothing was given, and the checks of what was.
+void Complete(Request& r) {
+  if (r.plugin.empty()) throw UsageError("missing PLUGIN");
+  if (r.svg.empty() && r.csv.empty()) throw UsageError("missing --svg OUT.svg (or --csv OUT.csv)");
+  if (!r.svg.empty() && !EndsIn(r.svg, ".svg"))
+    throw UsageError("--svg writes an SVG chart: name it with .svg, not '" + r.svg + "'");
+  const Kind kind = r.kind;
+  const double defaultSeconds = kind == Kind::Gain ? 1.0 : kind == Kind::Impulse ? 2.0 : kind == Kind::Lag ? 0.05 : 0.5;
+  if (std::isnan(r.seconds)) r.seconds = defaultSeconds;
+  if (!(r.seconds > 0) || r.seconds > 60) throw UsageError("--seconds must be above 0 and at most 60");
+  if (!(r.from >= 0 && r.from < r.seconds)) throw UsageError("--from must be at least 0 and below --seconds");
+  if (r.yMin >= r.yMax) throw UsageError("--ymin must be below --ymax");
+  if (std::isnan(r.frequency)) r.frequency = kind == Kind::Pitch ? 440.0 : 1000.0;
+  if (!(r.frequency > 0) || !(r.frequency < r.rate / 2.0)) throw UsageError("--frequency must be above 0 and below half the rate");
+  if (r.panels.empty()) r.panels.push_back({});
+  for (PanelLayout& p : r.panels)
+    if (p.runs.empty()) p.runs.push_back({});
+}
+
+Request Parse(Kind kind, Arguments& args) {
+  Request r;
+  r.kind = kind;
   while (!args.Empty()) {
     const std::string word = args.Next("argument");
+    if (ParseLayoutOption(word, args, r)) continue;
     if (word == "--svg") r.svg = args.Next("OUT.svg after --svg");
     else if (word == "--csv") r.csv = args.Next("OUT.csv after --csv");
     else if (word == "--title") r.title = args.Next("TEXT after --title");
@@ -215,21 +275,6 @@ Request Parse(Kind kind, Arguments& args) {
       const std::string c = args.Next("0, 1 or both after --channel");
       if (c != "0" && c != "1" && c != "both") throw UsageError("--channel takes 0, 1 or both, not '" + c + "'");
       r.channel = c == "both" ? 2 : c == "1";
-    } else if (word == "--set") {
-      const std::string s = args.Next("NAME=VALUE after --set");
-      if (r.panels.empty()) r.settings.push_back(s);
-      else if (panel().runs.empty()) panel().settings.push_back(s);
-      else panel().runs.back().settings.push_back(s);
-    } else if (word == "--panel") {
-      r.panels.push_back({args.Next("TITLE after --panel"), {}, {}, false});
-    } else if (word == "--series") {
-      panel().runs.push_back({args.Next("LABEL after --series"), {}, false});
-    } else if (word == "--each") {
-      const auto [name, values] = each(args.Next("NAME=VALUE,... after --each"), "--each");
-      for (const auto& v : values) panel().runs.push_back({"", {name + "=" + v}, true});
-    } else if (word == "--panel-each") {
-      const auto [name, values] = each(args.Next("NAME=VALUE,... after --panel-each"), "--panel-each");
-      for (const auto& v : values) r.panels.push_back({"", {name + "=" + v}, {}, true});
     } else if (word.rfind("--", 0) == 0) {
       throw UsageError("unknown option " + word);
     } else if (r.plugin.empty()) {
@@ -238,27 +283,7 @@ Request Parse(Kind kind, Arguments& args) {
       throw UsageError("one PLUGIN only");
     }
   }
-  if (r.plugin.empty()) throw UsageError("missing PLUGIN");
-  if (r.svg.empty() && r.csv.empty()) throw UsageError("missing --svg OUT.svg (or --csv OUT.csv)");
-  auto endsIn = [](const std::string& name, const char* suffix) {
-    const size_t n = std::strlen(suffix);
-    if (name.size() < n) return false;
-    for (size_t i = 0; i < n; ++i)
-      if (std::tolower(static_cast<unsigned char>(name[name.size() - n + i])) != suffix[i]) return false;
-    return true;
-  };
-  if (!r.svg.empty() && !endsIn(r.svg, ".svg"))
-    throw UsageError("--svg writes an SVG chart: name it with .svg, not '" + r.svg + "'");
-  const double defaultSeconds = kind == Kind::Gain ? 1.0 : kind == Kind::Impulse ? 2.0 : kind == Kind::Lag ? 0.05 : 0.5;
-  if (std::isnan(r.seconds)) r.seconds = defaultSeconds;
-  if (!(r.seconds > 0) || r.seconds > 60) throw UsageError("--seconds must be above 0 and at most 60");
-  if (!(r.from >= 0 && r.from < r.seconds)) throw UsageError("--from must be at least 0 and below --seconds");
-  if (r.yMin >= r.yMax) throw UsageError("--ymin must be below --ymax");
-  if (std::isnan(r.frequency)) r.frequency = kind == Kind::Pitch ? 440.0 : 1000.0;
-  if (!(r.frequency > 0) || !(r.frequency < r.rate / 2.0)) throw UsageError("--frequency must be above 0 and below half the rate");
-  if (r.panels.empty()) r.panels.push_back({});
-  for (PanelLayout& p : r.panels)
-    if (p.runs.empty()) p.runs.push_back({});
+  Complete(r);
   return r;
 }
 

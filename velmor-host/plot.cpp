@@ -133,176 +133,220 @@ size_t CoveredPoints(const Panel& panel, ToX X, ToY Y, double bx, double by, dou
 
 }  // namespace
 
-std::string RenderSvg(const Chart& chart) {
-  const size_t panels = std::max<size_t>(1, chart.panels.size());
-  const double W = chart.width, left = 84, top = chart.title.empty() ? 16 : 48, bottom = 58;
-  double right = 24;
-  const double band = 22, gap = 14;
-  const double ph = chart.panelHeight > 0 ? chart.panelHeight : panels == 1 ? 420 : 200;
-  const double H = top + static_cast<double>(panels) * (band + ph) + static_cast<double>(panels - 1) * gap + bottom;
-  double plotWidth = W - left - right;
+namespace {
 
-  double xLo = std::numeric_limits<double>::infinity(), xHi = -xLo;
-  for (const Panel& p : chart.panels)
-    for (const Series& s : p.series)
-      for (double x : s.x)
-        if (std::isfinite(x) && (!chart.x.logarithmic || x > 0)) xLo = std::min(xLo, x), xHi = std::max(xHi, x);
-  const Range xr = AxisRange(chart.x, xLo, xHi, false);
-  auto X = [&](double x) { return left + plotWidth * Fraction(chart.x, xr, x); };
-  auto PanelTop = [&](size_t p) { return top + static_cast<double>(p) * (band + ph + gap) + band; };
-  std::vector<Range> yRanges;
-  for (size_t p = 0; p < panels; ++p) {
-    double yLo = std::numeric_limits<double>::infinity(), yHi = -yLo;
-    if (p < chart.panels.size())
-      for (const Series& s : chart.panels[p].series)
-        for (size_t i = 0; i < s.y.size(); ++i)
-          if (std::isfinite(s.y[i]) && (!chart.y.logarithmic || s.y[i] > 0) && s.x[i] >= xr.lo && s.x[i] <= xr.hi)
-            yLo = std::min(yLo, s.y[i]), yHi = std::max(yHi, s.y[i]);
-    yRanges.push_back(AxisRange(chart.y, yLo, yHi, true));
+// The geometry of a chart: its size, its plots' places, the axes' ranges
+// and where the legends go.
+class SvgChart {
+ public:
+  explicit SvgChart(const Chart& chart)
+      : chart_(chart),
+        panels_(std::max<size_t>(1, chart.panels.size())),
+        W_(chart.width),
+        top_(chart.title.empty() ? 16 : 48),
+        ph_(chart.panelHeight > 0 ? chart.panelHeight : panels_ == 1 ? 420 : 200),
+        H_(top_ + static_cast<double>(panels_) * (kBand + ph_) + static_cast<double>(panels_ - 1) * kGap + kBottom),
+        plotWidth_(W_ - kLeft - right_) {
+    double xLo = std::numeric_limits<double>::infinity(), xHi = -xLo;
+    for (const Panel& p : chart.panels)
+      for (const Series& s : p.series)
+        for (double x : s.x)
+          if (std::isfinite(x) && (!chart.x.logarithmic || x > 0)) xLo = std::min(xLo, x), xHi = std::max(xHi, x);
+    xr_ = AxisRange(chart.x, xLo, xHi, false);
+    for (size_t p = 0; p < panels_; ++p) yRanges_.push_back(YRange(p));
+    PlaceLegends();
   }
-  // The corners a legend may take, top right first, with the lines each
-  // would hide.
+
+  std::string Render() {
+    svg_ << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << W_ << "\" height=\"" << H_ << "\" viewBox=\"0 0 "
+         << W_ << ' ' << H_ << "\" font-family=\"" << kFonts << "\" font-size=\"13\">\n";
+    svg_ << "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
+    if (!chart_.title.empty())
+      svg_ << "<text x=\"" << W_ / 2 << "\" y=\"30\" text-anchor=\"middle\" font-size=\"16\">" << XmlEscape(chart_.title)
+           << "</text>\n";
+    for (size_t p = 0; p < panels_; ++p) {
+      static const Panel kEmpty;
+      const Panel& panel = p < chart_.panels.size() ? chart_.panels[p] : kEmpty;
+      Grid(p, panel);
+      svg_ << "<clipPath id=\"plot" << p << "\"><rect x=\"" << kLeft << "\" y=\"" << PanelTop(p) << "\" width=\""
+           << plotWidth_ << "\" height=\"" << ph_ << "\"/></clipPath>\n";
+      svg_ << "<g clip-path=\"url(#plot" << p << ")\" fill=\"none\" stroke-width=\"1.6\" stroke-linejoin=\"round\">\n";
+      for (const Series& s : panel.series) Line(p, s);
+      svg_ << "</g>\n<rect x=\"" << kLeft << "\" y=\"" << PanelTop(p) << "\" width=\"" << plotWidth_ << "\" height=\""
+           << ph_ << "\" fill=\"none\" stroke=\"#333\"/>\n";
+      Legend(p, panel);
+    }
+    const double plotsTop = top_ + kBand, plotsBottom = H_ - kBottom;
+    svg_ << "<g fill=\"#333\"><text x=\"" << kLeft + plotWidth_ / 2 << "\" y=\"" << H_ - 14
+         << "\" text-anchor=\"middle\">" << XmlEscape(chart_.x.label) << "</text>\n";
+    svg_ << "<text transform=\"translate(22 " << (plotsTop + plotsBottom) / 2 << ") rotate(-90)\" text-anchor=\"middle\">"
+         << XmlEscape(chart_.y.label) << "</text></g>\n</svg>\n";
+    return svg_.str();
+  }
+
+ private:
+  static constexpr double kLeft = 84, kBottom = 58, kBand = 22, kGap = 14, kRowHeight = 17;
+
+  // A legend's corner and the points of the lines it would hide there.
   struct Place {
     double x, y;
     size_t covered;
   };
-  auto LegendPlace = [&](size_t p) {
-    const Panel& panel = chart.panels[p];
+
+  double X(double x) const { return kLeft + plotWidth_ * Fraction(chart_.x, xr_, x); }
+  double PanelTop(size_t p) const { return top_ + static_cast<double>(p) * (kBand + ph_ + kGap) + kBand; }
+  double Y(size_t p, double y) const { return PanelTop(p) + ph_ - ph_ * Fraction(chart_.y, yRanges_[p], y); }
+
+  Range YRange(size_t p) const {
+    double yLo = std::numeric_limits<double>::infinity(), yHi = -yLo;
+    if (p < chart_.panels.size())
+      for (const Series& s : chart_.panels[p].series)
+        for (size_t i = 0; i < s.y.size(); ++i)
+          if (std::isfinite(s.y[i]) && (!chart_.y.logarithmic || s.y[i] > 0) && s.x[i] >= xr_.lo && s.x[i] <= xr_.hi)
+            yLo = std::min(yLo, s.y[i]), yHi = std::max(yHi, s.y[i]);
+    return AxisRange(chart_.y, yLo, yHi, true);
+  }
+
+  // The corners a legend may take, top right first: the one that hides the
+  // fewest points of the lines.
+  Place LegendPlace(size_t p) const {
+    const Panel& panel = chart_.panels[p];
     size_t rows = 0;
     for (const Series& s : panel.series) rows += !s.label.empty();
-    const double w = LegendWidth(panel), h = 17 * static_cast<double>(rows) + 6;
-    const double y0 = PanelTop(p), y1 = y0 + ph;
-    auto Y = [&](double y) { return y1 - ph * Fraction(chart.y, yRanges[p], y); };
+    const double w = LegendWidth(panel), h = kRowHeight * static_cast<double>(rows) + 6;
+    const double y0 = PanelTop(p), y1 = y0 + ph_;
+    const auto x = [&](double v) { return X(v); };
+    const auto y = [&](double v) { return Y(p, v); };
     Place best{0, 0, SIZE_MAX};
-    for (const auto& c : {std::pair{W - right - w - 6, y0 + 6}, std::pair{left + 6, y0 + 6},
-                          std::pair{W - right - w - 6, y1 - 6 - h}, std::pair{left + 6, y1 - 6 - h}}) {
-      const size_t covered = CoveredPoints(panel, X, Y, c.first - 4, c.second - 4, w + 8, h + 8);
+    for (const auto& c : {std::pair{W_ - right_ - w - 6, y0 + 6}, std::pair{kLeft + 6, y0 + 6},
+                          std::pair{W_ - right_ - w - 6, y1 - 6 - h}, std::pair{kLeft + 6, y1 - 6 - h}}) {
+      const size_t covered = CoveredPoints(panel, x, y, c.first - 4, c.second - 4, w + 8, h + 8);
       if (covered < best.covered) best = {c.first, c.second, covered};
     }
     return best;
-  };
+  }
+
   // Where every corner of some panel hides a line, all legends go beside the
   // plots, which narrow to make room.
-  bool legendsOutside = false;
-  double widest = 0;
-  for (size_t p = 0; p < chart.panels.size(); ++p) {
-    widest = std::max(widest, LegendWidth(chart.panels[p]));
-    if (LegendWidth(chart.panels[p]) > 0 && LegendPlace(p).covered > 0) legendsOutside = true;
-  }
-  if (legendsOutside) right += widest + 10, plotWidth = W - left - right;
-
-  std::ostringstream svg;
-  svg << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << W << "\" height=\"" << H << "\" viewBox=\"0 0 " << W
-      << ' ' << H << "\" font-family=\"" << kFonts << "\" font-size=\"13\">\n";
-  svg << "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
-  if (!chart.title.empty())
-    svg << "<text x=\"" << W / 2 << "\" y=\"30\" text-anchor=\"middle\" font-size=\"16\">" << XmlEscape(chart.title)
-        << "</text>\n";
-  const std::vector<double> xTicks = Ticks(chart.x, xr);
-  for (size_t p = 0; p < panels; ++p) {
-    static const Panel kEmpty;
-    const Panel& panel = p < chart.panels.size() ? chart.panels[p] : kEmpty;
-    const double y0 = PanelTop(p), y1 = y0 + ph;
-    const Range yr = yRanges[p];
-    auto Y = [&](double y) { return y1 - ph * Fraction(chart.y, yr, y); };
-
-    if (!panel.title.empty())
-      svg << "<text x=\"" << left << "\" y=\"" << y0 - 7 << "\" font-weight=\"bold\">" << XmlEscape(panel.title) << "</text>\n";
-    svg << "<g stroke=\"#ddd\" stroke-width=\"1\">\n";
-    for (double t : xTicks)
-      svg << "<line x1=\"" << Number(X(t)) << "\" y1=\"" << y0 << "\" x2=\"" << Number(X(t)) << "\" y2=\"" << y1 << "\"/>\n";
-    const std::vector<double> yTicks = Ticks(chart.y, yr);
-    for (double t : yTicks)
-      svg << "<line x1=\"" << left << "\" y1=\"" << Number(Y(t)) << "\" x2=\"" << W - right << "\" y2=\"" << Number(Y(t)) << "\"/>\n";
-    svg << "</g>\n<g fill=\"#333\">\n";
-    for (double t : yTicks)
-      svg << "<text x=\"" << left - 8 << "\" y=\"" << Number(Y(t) + 4) << "\" text-anchor=\"end\">"
-          << TickLabel(t, chart.y.logarithmic) << "</text>\n";
-    if (p + 1 == panels)
-      for (double t : xTicks)
-        svg << "<text x=\"" << Number(X(t)) << "\" y=\"" << y1 + 18 << "\" text-anchor=\"middle\">"
-            << TickLabel(t, chart.x.logarithmic) << "</text>\n";
-    svg << "</g>\n";
-    svg << "<clipPath id=\"plot" << p << "\"><rect x=\"" << left << "\" y=\"" << y0 << "\" width=\"" << plotWidth
-        << "\" height=\"" << ph << "\"/></clipPath>\n";
-    svg << "<g clip-path=\"url(#plot" << p << ")\" fill=\"none\" stroke-width=\"1.6\" stroke-linejoin=\"round\">\n";
-    for (const Series& s : panel.series) {
-      svg << "<polyline stroke=\"" << kPalette[static_cast<size_t>(s.colour) % std::size(kPalette)] << "\""
-          << (s.dashed ? " stroke-dasharray=\"6 4\"" : "") << " points=\"";
-      // Points of one pixel column are reduced to their extremes, in the
-      // order they occur; a non-finite value breaks the line.
-      const size_t n = std::min(s.x.size(), s.y.size());
-      const bool reduce = static_cast<double>(n) > 2 * plotWidth;
-      bool open = true;
-      auto emit = [&](double x, double y) {
-        if (!open) svg << "\"/>\n<polyline stroke=\"" << kPalette[static_cast<size_t>(s.colour) % std::size(kPalette)]
-                       << "\"" << (s.dashed ? " stroke-dasharray=\"6 4\"" : "") << " points=\"";
-        open = true;
-        svg << Number(X(x)) << ',' << Number(Y(y)) << ' ';
-      };
-      // Only the points within the horizontal range, and one each side.
-      size_t i = 0, end = n;
-      while (i + 1 < n && s.x[i + 1] < xr.lo) ++i;
-      while (end > i + 1 && s.x[end - 2] > xr.hi) --end;
-      for (const size_t n = end; i < n;) {
-        if (!std::isfinite(s.y[i]) || (chart.y.logarithmic && s.y[i] <= 0)) {
-          open = false;
-          ++i;
-          continue;
-        }
-        if (!reduce) {
-          emit(s.x[i], s.y[i]);
-          ++i;
-          continue;
-        }
-        const double column = std::floor(X(s.x[i]));
-        size_t lo = i, hi = i, j = i;
-        for (; j < n && std::floor(X(s.x[j])) == column && std::isfinite(s.y[j]); ++j) {
-          if (s.y[j] < s.y[lo]) lo = j;
-          if (s.y[j] > s.y[hi]) hi = j;
-        }
-        // A column whose extremes are under half a pixel apart is one point.
-        emit(s.x[std::min(lo, hi)], s.y[std::min(lo, hi)]);
-        if (std::fabs(Y(s.y[lo]) - Y(s.y[hi])) >= 0.5) emit(s.x[std::max(lo, hi)], s.y[std::max(lo, hi)]);
-        i = j;
-      }
-      svg << "\"/>\n";
+  void PlaceLegends() {
+    double widest = 0;
+    for (size_t p = 0; p < chart_.panels.size(); ++p) {
+      widest = std::max(widest, LegendWidth(chart_.panels[p]));
+      if (LegendWidth(chart_.panels[p]) > 0 && LegendPlace(p).covered > 0) legendsOutside_ = true;
     }
-    svg << "</g>\n<rect x=\"" << left << "\" y=\"" << y0 << "\" width=\"" << plotWidth << "\" height=\"" << ph
-        << "\" fill=\"none\" stroke=\"#333\"/>\n";
-    // The legend: one row per labelled series, in the corner of the plot
-    // where it covers no line (top right first), or else beside the plot.
+    if (legendsOutside_) right_ += widest + 10, plotWidth_ = W_ - kLeft - right_;
+  }
+
+  void Grid(size_t p, const Panel& panel) {
+    const double y0 = PanelTop(p), y1 = y0 + ph_;
+    const std::vector<double> xTicks = Ticks(chart_.x, xr_), yTicks = Ticks(chart_.y, yRanges_[p]);
+    if (!panel.title.empty())
+      svg_ << "<text x=\"" << kLeft << "\" y=\"" << y0 - 7 << "\" font-weight=\"bold\">" << XmlEscape(panel.title)
+           << "</text>\n";
+    svg_ << "<g stroke=\"#ddd\" stroke-width=\"1\">\n";
+    for (double t : xTicks)
+      svg_ << "<line x1=\"" << Number(X(t)) << "\" y1=\"" << y0 << "\" x2=\"" << Number(X(t)) << "\" y2=\"" << y1 << "\"/>\n";
+    for (double t : yTicks)
+      svg_ << "<line x1=\"" << kLeft << "\" y1=\"" << Number(Y(p, t)) << "\" x2=\"" << W_ - right_ << "\" y2=\""
+           << Number(Y(p, t)) << "\"/>\n";
+    svg_ << "</g>\n<g fill=\"#333\">\n";
+    for (double t : yTicks)
+      svg_ << "<text x=\"" << kLeft - 8 << "\" y=\"" << Number(Y(p, t) + 4) << "\" text-anchor=\"end\">"
+           << TickLabel(t, chart_.y.logarithmic) << "</text>\n";
+    if (p + 1 == panels_)
+      for (double t : xTicks)
+        svg_ << "<text x=\"" << Number(X(t)) << "\" y=\"" << y1 + 18 << "\" text-anchor=\"middle\">"
+             << TickLabel(t, chart_.x.logarithmic) << "</text>\n";
+    svg_ << "</g>\n";
+  }
+
+  void OpenPolyline(const Series& s) {
+    svg_ << "<polyline stroke=\"" << kPalette[static_cast<size_t>(s.colour) % std::size(kPalette)] << "\""
+         << (s.dashed ? " stroke-dasharray=\"6 4\"" : "") << " points=\"";
+  }
+
+  // One series: points of one pixel column are reduced to their extremes,
+  // in the order they occur; a non-finite value breaks the line.
+  void Line(size_t p, const Series& s) {
+    OpenPolyline(s);
+    const size_t n = std::min(s.x.size(), s.y.size());
+    const bool reduce = static_cast<double>(n) > 2 * plotWidth_;
+    bool open = true;
+    auto emit = [&](double x, double y) {
+      if (!open) svg_ << "\"/>\n", OpenPolyline(s);
+      open = true;
+      svg_ << Number(X(x)) << ',' << Number(Y(p, y)) << ' ';
+    };
+    // Only the points within the horizontal range, and one each side.
+    size_t i = 0, end = n;
+    while (i + 1 < n && s.x[i + 1] < xr_.lo) ++i;
+    while (end > i + 1 && s.x[end - 2] > xr_.hi) --end;
+    while (i < end) {
+      if (!std::isfinite(s.y[i]) || (chart_.y.logarithmic && s.y[i] <= 0)) {
+        open = false;
+        ++i;
+        continue;
+      }
+      if (!reduce) {
+        emit(s.x[i], s.y[i]);
+        ++i;
+        continue;
+      }
+      const double column = std::floor(X(s.x[i]));
+      size_t lo = i, hi = i, j = i;
+      for (; j < end && std::floor(X(s.x[j])) == column && std::isfinite(s.y[j]); ++j) {
+        if (s.y[j] < s.y[lo]) lo = j;
+        if (s.y[j] > s.y[hi]) hi = j;
+      }
+      // A column whose extremes are under half a pixel apart is one point.
+      emit(s.x[std::min(lo, hi)], s.y[std::min(lo, hi)]);
+      if (std::fabs(Y(p, s.y[lo]) - Y(p, s.y[hi])) >= 0.5) emit(s.x[std::max(lo, hi)], s.y[std::max(lo, hi)]);
+      i = j;
+    }
+    svg_ << "\"/>\n";
+  }
+
+  // The legend: one row per labelled series, in the corner of the plot where
+  // it covers no line (top right first), or else beside the plot.
+  void Legend(size_t p, const Panel& panel) {
     std::vector<const Series*> labelled;
     for (const Series& s : panel.series)
       if (!s.label.empty()) labelled.push_back(&s);
-    if (!labelled.empty()) {
-      const double boxWidth = LegendWidth(panel), rowHeight = 17;
-      const double boxHeight = rowHeight * static_cast<double>(labelled.size()) + 6;
-      double bx = left + plotWidth + 10, by = y0;
-      if (!legendsOutside) {
-        const Place place = LegendPlace(p);
-        bx = place.x, by = place.y;
-      }
-      svg << "<g><rect x=\"" << Number(bx) << "\" y=\"" << by << "\" width=\"" << Number(boxWidth) << "\" height=\""
-          << boxHeight << "\" fill=\"white\" fill-opacity=\"0.85\" stroke=\"#bbb\"/>\n";
-      for (size_t k = 0; k < labelled.size(); ++k) {
-        const double ry = by + 3 + rowHeight * (static_cast<double>(k) + 0.5);
-        svg << "<line x1=\"" << Number(bx + 6) << "\" y1=\"" << ry << "\" x2=\"" << Number(bx + 32) << "\" y2=\"" << ry
-            << "\" stroke=\"" << kPalette[static_cast<size_t>(labelled[k]->colour) % std::size(kPalette)]
-            << "\" stroke-width=\"2\"" << (labelled[k]->dashed ? " stroke-dasharray=\"6 4\"" : "") << "/>\n";
-        svg << "<text x=\"" << Number(bx + 38) << "\" y=\"" << ry + 4.5 << "\" fill=\"#222\">" << XmlEscape(labelled[k]->label)
-            << "</text>\n";
-      }
-      svg << "</g>\n";
+    if (labelled.empty()) return;
+    const double boxWidth = LegendWidth(panel);
+    const double boxHeight = kRowHeight * static_cast<double>(labelled.size()) + 6;
+    double bx = kLeft + plotWidth_ + 10, by = PanelTop(p);
+    if (!legendsOutside_) {
+      const Place place = LegendPlace(p);
+      bx = place.x, by = place.y;
     }
+    svg_ << "<g><rect x=\"" << Number(bx) << "\" y=\"" << by << "\" width=\"" << Number(boxWidth) << "\" height=\""
+         << boxHeight << "\" fill=\"white\" fill-opacity=\"0.85\" stroke=\"#bbb\"/>\n";
+    for (size_t k = 0; k < labelled.size(); ++k) {
+      const double ry = by + 3 + kRowHeight * (static_cast<double>(k) + 0.5);
+      svg_ << "<line x1=\"" << Number(bx + 6) << "\" y1=\"" << ry << "\" x2=\"" << Number(bx + 32) << "\" y2=\"" << ry
+           << "\" stroke=\"" << kPalette[static_cast<size_t>(labelled[k]->colour) % std::size(kPalette)]
+           << "\" stroke-width=\"2\"" << (labelled[k]->dashed ? " stroke-dasharray=\"6 4\"" : "") << "/>\n";
+      svg_ << "<text x=\"" << Number(bx + 38) << "\" y=\"" << ry + 4.5 << "\" fill=\"#222\">"
+           << XmlEscape(labelled[k]->label) << "</text>\n";
+    }
+    svg_ << "</g>\n";
   }
-  const double plotsTop = top + band, plotsBottom = H - bottom;
-  svg << "<g fill=\"#333\"><text x=\"" << left + plotWidth / 2 << "\" y=\"" << H - 14
-      << "\" text-anchor=\"middle\">" << XmlEscape(chart.x.label) << "</text>\n";
-  svg << "<text transform=\"translate(22 " << (plotsTop + plotsBottom) / 2 << ") rotate(-90)\" text-anchor=\"middle\">"
-      << XmlEscape(chart.y.label) << "</text></g>\n</svg>\n";
-  return svg.str();
-}
+
+  const Chart& chart_;
+  const size_t panels_;
+  const double W_, top_, ph_, H_;
+  double right_ = 24;
+  double plotWidth_;
+  Range xr_;
+  std::vector<Range> yRanges_;
+  bool legendsOutside_ = false;
+  std::ostringstream svg_;
+};
+
+}  // namespace
+
+std::string RenderSvg(const Chart& chart) { return SvgChart(chart).Render(); }
 
 std::string RenderCsv(const Chart& chart) {
   std::ostringstream csv;

@@ -128,89 +128,163 @@ struct Stage {
 
 }  // namespace
 
-int Render(Arguments& args) {
-  std::vector<std::string> positional;
+namespace {
+
+struct RenderOptions {
+  std::string in, out;
   std::vector<Stage> stages;
-  std::vector<std::string> leading;  // --set before any --plugin: for PLUGIN
   double fps = 30.0;
   int64_t blockLength = 0;  // 0: one block per video frame
   int64_t id = 1;
   int rateOverride = 0;
   bool quiet = false, stats = false;
+};
+
+RenderOptions ParseRenderOptions(Arguments& args) {
+  RenderOptions o;
+  std::vector<std::string> positional;
+  std::vector<std::string> leading;  // --set before any --plugin: for PLUGIN
   while (!args.Empty()) {
     const std::string word = args.Next("argument");
-    if (word == "--plugin") stages.push_back(Stage{args.Next("FILE after --plugin"), {}, nullptr, {}});
-    else if (word == "--set") (stages.empty() ? leading : stages.back().settings).push_back(args.Next("NAME=VALUE after --set"));
-    else if (word == "--fps") fps = ParseNumber(args.Next("N after --fps"), "--fps");
-    else if (word == "--block") blockLength = ParseInteger(args.Next("N after --block"), "--block");
-    else if (word == "--id") id = ParseInteger(args.Next("N after --id"), "--id");
-    else if (word == "--rate") rateOverride = ParseInt32(args.Next("HZ after --rate"), "--rate", 1, INT32_MAX);
-    else if (word == "--rate-as-is") rateOverride = 0;
-    else if (word == "--quiet") quiet = true;
-    else if (word == "--stats") stats = true;
+    if (word == "--plugin") o.stages.push_back(Stage{args.Next("FILE after --plugin"), {}, nullptr, {}});
+    else if (word == "--set") (o.stages.empty() ? leading : o.stages.back().settings).push_back(args.Next("NAME=VALUE after --set"));
+    else if (word == "--fps") o.fps = ParseNumber(args.Next("N after --fps"), "--fps");
+    else if (word == "--block") o.blockLength = ParseInteger(args.Next("N after --block"), "--block");
+    else if (word == "--id") o.id = ParseInteger(args.Next("N after --id"), "--id");
+    else if (word == "--rate") o.rateOverride = ParseInt32(args.Next("HZ after --rate"), "--rate", 1, INT32_MAX);
+    else if (word == "--rate-as-is") o.rateOverride = 0;
+    else if (word == "--quiet") o.quiet = true;
+    else if (word == "--stats") o.stats = true;
     else if (word.rfind("--", 0) == 0) throw UsageError("unknown option " + word);
     else positional.push_back(word);
   }
   // render PLUGIN IN OUT, or render IN OUT --plugin FILE ... (or both: PLUGIN first).
   if (positional.size() == 3) {
-    stages.insert(stages.begin(), Stage{positional[0], leading, nullptr, {}});
+    o.stages.insert(o.stages.begin(), Stage{positional[0], leading, nullptr, {}});
     positional.erase(positional.begin());
-  } else if (positional.size() != 2 || stages.empty()) {
+  } else if (positional.size() != 2 || o.stages.empty()) {
     throw UsageError("render takes PLUGIN IN OUT, or IN OUT with one or more --plugin FILE");
   } else if (!leading.empty()) {
     throw UsageError("--set " + leading.front() + " comes before any plug-in");
   }
-  if (!(fps > 0) || !std::isfinite(fps)) throw UsageError("--fps must be above 0");
-  if (blockLength < 0 || blockLength > (int64_t{1} << 24)) throw UsageError("--block must be 1 to 16777216");
+  if (!(o.fps > 0) || !std::isfinite(o.fps)) throw UsageError("--fps must be above 0");
+  if (o.blockLength < 0 || o.blockLength > (int64_t{1} << 24)) throw UsageError("--block must be 1 to 16777216");
+  o.in = positional[0];
+  o.out = positional[1];
+  return o;
+}
 
+// The levels of one side of the render (input or output): peak and power of
+// the finite samples always, loudness with --stats.
+struct Meter {
+  Level level;
+  double sum = 0;
+  std::unique_ptr<Loudness> loudness;
+
+  Meter(bool stats, int rate) {
+    if (stats) loudness = std::make_unique<Loudness>(rate);
+  }
+  void Add(const std::vector<float>& l, const std::vector<float>& r, size_t n) {
+    for (const auto* x : {&l, &r})
+      for (size_t i = 0; i < n; ++i) {
+        if (!std::isfinite((*x)[i])) continue;
+        level.peak = std::max(level.peak, static_cast<double>(std::fabs((*x)[i])));
+        sum += static_cast<double>((*x)[i]) * (*x)[i];
+      }
+    if (loudness) loudness->Add(l.data(), r.data(), n);
+  }
+  void Finish(size_t frames) {
+    level.rms = frames ? std::sqrt(sum / (2.0 * static_cast<double>(frames))) : 0.0;
+    if (loudness) loudness->Finish();
+  }
+};
+
+// The first sample of a block that matches, as its index in the block, or -1.
+template <class Test>
+int64_t FirstWhere(const std::vector<float>& l, const std::vector<float>& r, size_t n, Test test) {
+  for (size_t i = 0; i < n; ++i)
+    if (test(l[i]) || test(r[i])) return static_cast<int64_t>(i);
+  return -1;
+}
+
+// One warning for overs: samples beyond full scale (clipped by a format of
+// integers, kept by a float one), and with --stats a true peak above 0 dBTP.
+void WarnOvers(const RenderOptions& o, const Meter& out, double firstOver, bool fixedPoint) {
+  const double truePeak = out.loudness ? out.loudness->TruePeakDecibels() : -INFINITY;
+  if (firstOver < 0 && !(truePeak > 0.0)) return;
+  std::string what;
+  char buffer[200];
+  if (firstOver >= 0) {
+    std::snprintf(buffer, sizeof buffer, "peaks at %+.2f dBFS, beyond full scale from %.3f s", Decibels(out.level.peak),
+                  firstOver);
+    what = buffer;
+  }
+  if (truePeak > 0.0) {
+    std::snprintf(buffer, sizeof buffer, "%shas a true peak of %+.2f dBTP", what.empty() ? "" : " and ", truePeak);
+    what += buffer;
+  }
+  const std::string outcome =
+      firstOver < 0 ? "it may clip when converted to a lossy or fixed-point format"
+      : fixedPoint  ? o.out + " holds whole numbers, so those samples are clipped"
+                    : o.out + " keeps float samples as they are, but they clip when converted to a "
+                              "fixed-point format";
+  std::fprintf(stderr, "velmor-host render: warning: the output %s; %s\n", what.c_str(), outcome.c_str());
+}
+
+void PrintStats(const Meter& in, const Meter& out, double duration, double seconds) {
+  std::printf("stats: peak_in=%.2f rms_in=%.2f lufs_in=%.2f lra_in=%.2f tp_in=%.2f "
+              "peak_out=%.2f rms_out=%.2f lufs_out=%.2f lra_out=%.2f tp_out=%.2f seconds=%.4f realtime=%.1f\n",
+              Decibels(in.level.peak), Decibels(in.level.rms), in.loudness->Integrated(), in.loudness->Range(),
+              in.loudness->TruePeakDecibels(), Decibels(out.level.peak), Decibels(out.level.rms),
+              out.loudness->Integrated(), out.loudness->Range(), out.loudness->TruePeakDecibels(), seconds,
+              seconds > 0 ? duration / seconds : INFINITY);
+}
+
+// One block through every plug-in of the stack in turn, as the editor runs
+// the filters of one object; moving values are taken at the block's start.
+void RunStack(std::vector<Stage>& stages, std::vector<float>& left, std::vector<float>& right, size_t n,
+              const host::BlockRequest& request, double start) {
   for (Stage& stage : stages) {
+    for (const Automation& a : stage.automations) stage.plugin->SetValue(a.item, a.At(start));
+    if (!stage.plugin->Process(left.data(), right.data(), static_cast<int32_t>(n), request).result)
+      throw Failure(stage.path + " failed on frame " + std::to_string(request.frame));
+  }
+}
+
+}  // namespace
+
+int Render(Arguments& args) {
+  RenderOptions o = ParseRenderOptions(args);
+  for (Stage& stage : o.stages) {
     stage.plugin = OpenPlugin(stage.path);
     for (const auto& s : stage.settings) stage.automations.push_back(ParseAutomation(*stage.plugin, s));
   }
-  AudioReader input(positional[0]);
+  AudioReader input(o.in);
   // A video frame is one block, of rate / fps samples: at least one sample
   // and at most 2^24.
-  if (blockLength == 0 && !(static_cast<double>(input.sampleRate()) / fps <= static_cast<double>(1 << 24)))
+  if (o.blockLength == 0 && !(static_cast<double>(input.sampleRate()) / o.fps <= static_cast<double>(1 << 24)))
     throw UsageError("--fps is too low for " + std::to_string(input.sampleRate()) + " Hz: a frame would exceed 16777216 samples");
-  AudioWriter output(positional[1], input.sampleRate());
+  AudioWriter output(o.out, input.sampleRate());
 
   host::BlockRequest request;
-  request.id = id;
-  request.sampleRate = rateOverride ? rateOverride : input.sampleRate();
-  const bool bar = !quiet && isatty(STDERR_FILENO);
+  request.id = o.id;
+  request.sampleRate = o.rateOverride ? o.rateOverride : input.sampleRate();
+  const bool bar = !o.quiet && isatty(STDERR_FILENO);
   const auto total = static_cast<size_t>(std::max<int64_t>(input.frames(), 0));
   const double rate = input.sampleRate();
-  Level in, out;
-  double inSum = 0, outSum = 0;
-  std::unique_ptr<Loudness> inLoudness, outLoudness;
-  if (stats) inLoudness = std::make_unique<Loudness>(input.sampleRate()), outLoudness = std::make_unique<Loudness>(input.sampleRate());
-  double seconds = 0;
+  Meter in(o.stats, input.sampleRate()), out(o.stats, input.sampleRate());
+  double seconds = 0, firstOver = -1.0;
   size_t done = 0;
-  // Peak and power of the finite samples.
-  auto measure = [](const std::vector<float>& x, size_t n, Level& level, double& sum) {
-    for (size_t i = 0; i < n; ++i) {
-      if (!std::isfinite(x[i])) continue;
-      level.peak = std::max(level.peak, static_cast<double>(std::fabs(x[i])));
-      sum += static_cast<double>(x[i]) * x[i];
-    }
-  };
-  // The first sample of a block that matches, as its time in the file.
-  auto firstWhere = [&](const std::vector<float>& l, const std::vector<float>& r, size_t n, auto test) {
-    for (size_t i = 0; i < n; ++i)
-      if (test(l[i]) || test(r[i])) return static_cast<double>(done + i) / rate;
-    return -1.0;
-  };
   const auto notFinite = [](float x) { return !std::isfinite(x); };
   const auto beyondFullScale = [](float x) { return std::isfinite(x) && std::fabs(x) > 1.0f; };
   bool warnedNotFinite = false;
-  double firstOver = -1.0;
   std::vector<float> left, right;
   // Frame b covers the samples from floor(b * rate / fps) up to the next
   // frame's start, as the editor plays one object; the last block is shorter.
   // With --block, every block but the last has that many samples.
   auto blockEnd = [&](int64_t b) {
-    if (blockLength > 0) return static_cast<size_t>((b + 1) * blockLength);
-    return static_cast<size_t>(std::floor(static_cast<double>(b + 1) * rate / fps));
+    if (o.blockLength > 0) return static_cast<size_t>((b + 1) * o.blockLength);
+    return static_cast<size_t>(std::floor(static_cast<double>(b + 1) * rate / o.fps));
   };
   for (int64_t b = 0; done < total; ++b) {
     const auto end = std::min(total, blockEnd(b));
@@ -220,73 +294,30 @@ int Render(Arguments& args) {
     right.resize(n);
     const size_t got = input.Read(left.data(), right.data(), n);
     if (got == 0) break;
-    if (!warnedNotFinite) {
-      const double at = firstWhere(left, right, got, notFinite);
-      if (at >= 0) {
-        std::fprintf(stderr, "velmor-host render: warning: %s holds a sample that is not a finite number (NaN or "
-                     "infinity) at %.3f s; the plug-ins get it as it is%s\n", positional[0].c_str(), at,
-                     stats ? ", and --stats counts only the finite samples" : "");
-        warnedNotFinite = true;
-      }
+    if (const int64_t i = FirstWhere(left, right, got, notFinite); !warnedNotFinite && i >= 0) {
+      std::fprintf(stderr, "velmor-host render: warning: %s holds a sample that is not a finite number (NaN or "
+                   "infinity) at %.3f s; the plug-ins get it as it is%s\n", o.in.c_str(),
+                   static_cast<double>(done + static_cast<size_t>(i)) / rate,
+                   o.stats ? ", and --stats counts only the finite samples" : "");
+      warnedNotFinite = true;
     }
-    if (stats) measure(left, got, in, inSum), measure(right, got, in, inSum), inLoudness->Add(left.data(), right.data(), got);
+    in.Add(left, right, got);
     request.frame = static_cast<int32_t>(b);
-    // Moving values are taken at the frame's start, once per frame; every
-    // plug-in of the stack then runs the block in turn, as the editor runs
-    // the filters of one object.
-    const double start = static_cast<double>(done) / rate;
     const auto began = std::chrono::steady_clock::now();
-    for (size_t s = 0; s < stages.size(); ++s) {
-      Stage& stage = stages[s];
-      for (const Automation& a : stage.automations) stage.plugin->SetValue(a.item, a.At(start));
-      if (!stage.plugin->Process(left.data(), right.data(), static_cast<int32_t>(got), request).result)
-        throw Failure(stage.path + " failed on frame " + std::to_string(b));
-    }
+    RunStack(o.stages, left, right, got, request, static_cast<double>(done) / rate);
     seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
-    // The output's peak and power always (the warning about overs needs the
-    // peak); its loudness with --stats.
-    measure(left, got, out, outSum), measure(right, got, out, outSum);
-    if (stats) outLoudness->Add(left.data(), right.data(), got);
-    if (firstOver < 0) firstOver = firstWhere(left, right, got, beyondFullScale);
+    out.Add(left, right, got);
+    if (const int64_t i = FirstWhere(left, right, got, beyondFullScale); firstOver < 0 && i >= 0)
+      firstOver = static_cast<double>(done + static_cast<size_t>(i)) / rate;
     output.Write(left.data(), right.data(), got);
     done += got;
     if (bar && (b % 30 == 0 || done == total)) Progress(done, total);
   }
   output.Commit();
-  if (stats) inLoudness->Finish(), outLoudness->Finish();
-  // One warning for overs: samples beyond full scale (clipped by a format of
-  // integers, kept by a float one), and with --stats a true peak above 0 dBTP.
-  const double truePeak = stats ? outLoudness->TruePeakDecibels() : -INFINITY;
-  if (firstOver >= 0 || truePeak > 0.0) {
-    std::string what;
-    char buffer[200];
-    if (firstOver >= 0) {
-      std::snprintf(buffer, sizeof buffer, "peaks at %+.2f dBFS, beyond full scale from %.3f s", Decibels(out.peak),
-                    firstOver);
-      what = buffer;
-    }
-    if (truePeak > 0.0) {
-      std::snprintf(buffer, sizeof buffer, "%shas a true peak of %+.2f dBTP", what.empty() ? "" : " and ", truePeak);
-      what += buffer;
-    }
-    const std::string outcome =
-        firstOver < 0 ? "it may clip when converted to a lossy or fixed-point format"
-        : output.fixedPoint() ? positional[1] + " holds whole numbers, so those samples are clipped"
-                              : positional[1] + " keeps float samples as they are, but they clip when converted to a "
-                                                "fixed-point format";
-    std::fprintf(stderr, "velmor-host render: warning: the output %s; %s\n", what.c_str(), outcome.c_str());
-  }
-  if (stats) {
-    in.rms = done ? std::sqrt(inSum / (2.0 * done)) : 0.0;
-    out.rms = done ? std::sqrt(outSum / (2.0 * done)) : 0.0;
-    const double duration = static_cast<double>(done) / rate;
-    std::printf("stats: peak_in=%.2f rms_in=%.2f lufs_in=%.2f lra_in=%.2f tp_in=%.2f "
-                "peak_out=%.2f rms_out=%.2f lufs_out=%.2f lra_out=%.2f tp_out=%.2f seconds=%.4f realtime=%.1f\n",
-                Decibels(in.peak), Decibels(in.rms), inLoudness->Integrated(), inLoudness->Range(),
-                inLoudness->TruePeakDecibels(), Decibels(out.peak), Decibels(out.rms), outLoudness->Integrated(),
-                outLoudness->Range(), outLoudness->TruePeakDecibels(), seconds,
-                seconds > 0 ? duration / seconds : INFINITY);
-  }
+  in.Finish(done);
+  out.Finish(done);
+  WarnOvers(o, out, firstOver, output.fixedPoint());
+  if (o.stats) PrintStats(in, out, static_cast<double>(done) / rate, seconds);
   return 0;
 }
 

@@ -302,6 +302,123 @@ struct Row {
   std::string plugin, check, result, detail;
 };
 
+// What a child's report said, and which check was running when it stopped.
+struct ChildReport {
+  std::string text, running = "start";
+  bool timedOut = false;
+};
+
+// Reads the child's report until it closes its end or a check overruns:
+// each check has `timeout` seconds from its BEGIN line.
+ChildReport ReadReport(int fd, double timeout) {
+  ChildReport report;
+  size_t parsed = 0;
+  using Clock = std::chrono::steady_clock;
+  const auto limit = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(timeout));
+  auto deadline = Clock::now() + limit;
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) {
+      report.timedOut = true;
+      return report;
+    }
+    pollfd pfd{fd, POLLIN, 0};
+    const int ready = poll(&pfd, 1, static_cast<int>(std::min<int64_t>(left, 1000)));
+    if (ready < 0 && errno != EINTR) return report;
+    if (ready <= 0) continue;
+    char buffer[4096];
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n <= 0) return report;
+    report.text.append(buffer, static_cast<size_t>(n));
+    // A new check starts its own time.
+    for (size_t end; (end = report.text.find('\n', parsed)) != std::string::npos; parsed = end + 1) {
+      const std::string line = report.text.substr(parsed, end - parsed);
+      if (line.rfind("BEGIN ", 0) == 0) report.running = line.substr(6), deadline = Clock::now() + limit;
+    }
+  }
+}
+
+// The rows of a report's PASS and FAIL lines; false when one failed.
+bool ReportRows(const std::string& shown, const std::string& text, std::vector<Row>& rows) {
+  bool ok = true;
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::istringstream words(line);
+    std::string kind, check;
+    words >> kind;
+    if (kind == "BEGIN") continue;
+    std::string rest;
+    std::getline(words >> std::ws, rest);
+    // The check name is one of the known ones, possibly two words.
+    for (const char* name : {"call order", "finite output", "bounded output", "exports", "descriptor", "result",
+                             "allocation"}) {
+      if (rest.rfind(name, 0) == 0) {
+        check = name;
+        rest = rest.substr(check.size());
+        break;
+      }
+    }
+    if (!rest.empty() && rest[0] == ' ') rest.erase(0, 1);
+    rows.push_back({shown, check, kind == "PASS" ? "pass" : "FAIL", rest});
+    if (kind != "PASS") ok = false;
+  }
+  return ok;
+}
+
+// One plug-in checked in a child process of its own; false when a check
+// failed, timed out or the child died.
+bool ValidateOne(const std::string& path, double timeout, std::vector<Row>& rows) {
+  const std::string shown = path.substr(path.find_last_of('/') + 1);
+  if (access(path.c_str(), R_OK) != 0) {
+    rows.push_back({shown, "load", "FAIL", std::string("cannot open: ") + std::strerror(errno)});
+    return false;
+  }
+  int fds[2];
+  if (pipe(fds) != 0) throw Failure("cannot create a pipe");
+  std::fflush(nullptr);
+  const pid_t child = fork();
+  if (child < 0) throw Failure("cannot fork");
+  if (child == 0) {
+    close(fds[0]);
+    ValidateInChild(path, fds[1]);
+    host::ExitChild(0);
+  }
+  close(fds[1]);
+  const ChildReport report = ReadReport(fds[0], timeout);
+  if (report.timedOut) kill(child, SIGKILL);
+  close(fds[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  bool ok = ReportRows(shown, report.text, rows);
+  if (report.timedOut) {
+    char detail[96];
+    std::snprintf(detail, sizeof detail, "no answer within %g s: killed", timeout);
+    rows.push_back({shown, report.running, "TIMEOUT", detail});
+    ok = false;
+  } else if (WIFSIGNALED(status)) {
+    rows.push_back({shown, report.running, "CRASH",
+                    std::string("killed by signal ") + std::to_string(WTERMSIG(status)) + " (" + strsignal(WTERMSIG(status)) + ")"});
+    ok = false;
+  } else if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    rows.push_back({shown, "process", "FAIL", "exited with status " + std::to_string(WEXITSTATUS(status))});
+    ok = false;
+  }
+  return ok;
+}
+
+void PrintRows(const std::vector<Row>& rows) {
+  size_t w0 = 6, w1 = 5, w2 = 6;
+  for (const Row& r : rows)
+    w0 = std::max(w0, r.plugin.size()), w1 = std::max(w1, r.check.size()), w2 = std::max(w2, r.result.size());
+  auto print = [&](const std::string& a, const std::string& b, const std::string& c, const std::string& d) {
+    std::printf("%-*s  %-*s  %-*s  %s\n", static_cast<int>(w0), a.c_str(), static_cast<int>(w1), b.c_str(),
+                static_cast<int>(w2), c.c_str(), d.c_str());
+  };
+  print("plugin", "check", "result", "detail");
+  for (const Row& r : rows) print(r.plugin, r.check, r.result, r.detail);
+}
+
 }  // namespace
 
 // The slowest check of our seven takes well under a second on a build
@@ -325,103 +442,8 @@ int Validate(Arguments& args, const char*) {
   if (paths.empty()) throw UsageError("validate takes one or more PLUGIN files");
   std::vector<Row> rows;
   bool ok = true;
-  for (const std::string& path : paths) {
-    const std::string shown = path.substr(path.find_last_of('/') + 1);
-    if (access(path.c_str(), R_OK) != 0) {
-      rows.push_back({shown, "load", "FAIL", std::string("cannot open: ") + std::strerror(errno)});
-      ok = false;
-      continue;
-    }
-    int fds[2];
-    if (pipe(fds) != 0) throw Failure("cannot create a pipe");
-    std::fflush(nullptr);
-    const pid_t child = fork();
-    if (child < 0) throw Failure("cannot fork");
-    if (child == 0) {
-      close(fds[0]);
-      ValidateInChild(path, fds[1]);
-      host::ExitChild(0);
-    }
-    close(fds[1]);
-    // Each check has `timeout` seconds from its BEGIN; past that the child
-    // is killed and the check reported as TIMEOUT.
-    std::string text, running = "start";
-    size_t parsed = 0;
-    bool timedOut = false;
-    using Clock = std::chrono::steady_clock;
-    auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(timeout));
-    for (;;) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-      if (left <= 0) {
-        timedOut = true;
-        break;
-      }
-      pollfd pfd{fds[0], POLLIN, 0};
-      const int ready = poll(&pfd, 1, static_cast<int>(std::min<int64_t>(left, 1000)));
-      if (ready < 0 && errno != EINTR) break;
-      if (ready <= 0) continue;
-      char buffer[4096];
-      const ssize_t n = read(fds[0], buffer, sizeof buffer);
-      if (n <= 0) break;
-      text.append(buffer, static_cast<size_t>(n));
-      // A new check starts its own time.
-      for (size_t end; (end = text.find('\n', parsed)) != std::string::npos; parsed = end + 1) {
-        const std::string line = text.substr(parsed, end - parsed);
-        if (line.rfind("BEGIN ", 0) == 0) {
-          running = line.substr(6);
-          deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(timeout));
-        }
-      }
-    }
-    if (timedOut) kill(child, SIGKILL);
-    close(fds[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    std::istringstream lines(text);
-    std::string line;
-    while (std::getline(lines, line)) {
-      std::istringstream words(line);
-      std::string kind, check;
-      words >> kind;
-      if (kind == "BEGIN") continue;
-      std::string rest;
-      std::getline(words >> std::ws, rest);
-      // The check name is one of the known ones, possibly two words.
-      for (const char* name : {"call order", "finite output", "bounded output", "exports", "descriptor", "result",
-                               "allocation"}) {
-        if (rest.rfind(name, 0) == 0) {
-          check = name;
-          rest = rest.substr(check.size());
-          break;
-        }
-      }
-      if (!rest.empty() && rest[0] == ' ') rest.erase(0, 1);
-      rows.push_back({shown, check, kind == "PASS" ? "pass" : "FAIL", rest});
-      if (kind != "PASS") ok = false;
-    }
-    if (timedOut) {
-      char detail[96];
-      std::snprintf(detail, sizeof detail, "no answer within %g s: killed", timeout);
-      rows.push_back({shown, running, "TIMEOUT", detail});
-      ok = false;
-    } else if (WIFSIGNALED(status)) {
-      rows.push_back({shown, running, "CRASH",
-                      std::string("killed by signal ") + std::to_string(WTERMSIG(status)) + " (" + strsignal(WTERMSIG(status)) + ")"});
-      ok = false;
-    } else if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-      rows.push_back({shown, "process", "FAIL", "exited with status " + std::to_string(WEXITSTATUS(status))});
-      ok = false;
-    }
-  }
-  size_t w0 = 6, w1 = 5, w2 = 6;
-  for (const Row& r : rows)
-    w0 = std::max(w0, r.plugin.size()), w1 = std::max(w1, r.check.size()), w2 = std::max(w2, r.result.size());
-  auto print = [&](const std::string& a, const std::string& b, const std::string& c, const std::string& d) {
-    std::printf("%-*s  %-*s  %-*s  %s\n", static_cast<int>(w0), a.c_str(), static_cast<int>(w1), b.c_str(),
-                static_cast<int>(w2), c.c_str(), d.c_str());
-  };
-  print("plugin", "check", "result", "detail");
-  for (const Row& r : rows) print(r.plugin, r.check, r.result, r.detail);
+  for (const std::string& path : paths) ok = ValidateOne(path, timeout, rows) && ok;
+  PrintRows(rows);
   std::printf("%s\n", ok ? "all checks passed" : "validation FAILED");
   return ok ? 0 : 1;
 }
