@@ -69,6 +69,17 @@ function(velmor_effect folder)
     CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
 endfunction()
 
+# velmor_effect_objects(<var>): the object files of every effect, for a
+# library or program that carries them all.
+function(velmor_effect_objects var)
+  get_property(folders GLOBAL PROPERTY VELMOR_EFFECT_FOLDERS)
+  set(objects "")
+  foreach(folder IN LISTS folders)
+    list(APPEND objects $<TARGET_OBJECTS:velmor_effect_${folder}>)
+  endforeach()
+  set(${var} ${objects} PARENT_SCOPE)
+endfunction()
+
 # velmor_generate_effect_lists(): from the effect list (the global
 # properties VELMOR_PLUGIN_NAMES and VELMOR_EFFECT_FOLDERS, in the same
 # order), the files that name every effect:
