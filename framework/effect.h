@@ -17,6 +17,8 @@
 //   ClearLines(state)                (kClearsOnJump only) empties the lines
 //   ClearObject(state)               empties histories and lines after a
 //                                    block whose output was not finite
+//   TailFrames(params, rate)         (optional) how long the output may
+//                                    sound on after the input falls silent
 //
 // and a table of its items (EffectInfo). A kernel has Run(ch0, ch1, count),
 // which processes the block's samples in place in index order and hands what

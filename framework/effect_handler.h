@@ -49,6 +49,9 @@ struct EffectHandler {
   // allocation, no lock), flush-to-zero inside.
   void (*processBlock)(void* state, const BlockInfo& block, const ItemValues& values, const float* in0,
                        const float* in1, float* out0, float* out1);
+  // How many frames the output may still sound after the input falls
+  // silent, at these values and this rate (0: none). Any thread.
+  uint32_t (*tailFrames)(const ItemValues& values, float sampleRate);
 };
 
 namespace handler_detail {
@@ -114,6 +117,12 @@ struct Functions {
       check = AnyNotFinite(out0, out1, block.sampleCount) ? OutputCheck::kNotFinite : OutputCheck::kFinite;
     if (check == OutputCheck::kNotFinite) E::ClearObject(state);
   }
+  static uint32_t TailFrames(const ItemValues& values, float sampleRate) {
+    if constexpr (requires(const typename E::Parameters& p) { E::TailFrames(p, sampleRate); })
+      return E::TailFrames(E::ReadParameters(values), sampleRate);
+    else
+      return 0;
+  }
 };
 
 }  // namespace handler_detail
@@ -132,7 +141,8 @@ consteval EffectHandler MakeEffectHandler(const EffectInfo& info) {
                        &F::Create,
                        &F::Destroy,
                        &F::ClearLines,
-                       &F::ProcessBlock};
+                       &F::ProcessBlock,
+                       &F::TailFrames};
 }
 
 // One block of one object in place (audio thread) from the item values as

@@ -2,6 +2,7 @@
 // modes. The rings are emptied when the delay time or the sample rate changes
 // and when the playback position jumps.
 #include <algorithm>
+#include <cmath>
 
 #include "effects/delay/items.h"
 #include "framework/dsp/stereo_ring.h"
@@ -158,6 +159,16 @@ struct DelayEffect {
   };
 
   using Kernels = std::variant<Kernel<0>, Kernel<1>, Kernel<2>, Silent>;
+
+  // Until the echoes fall below -100 dB: each trip through a ring takes the
+  // delay's length, a ping-pong echo takes two trips per feedback product,
+  // and the feedback is at most 0.8, so about two minutes at the longest.
+  static uint32_t TailFrames(const Parameters& p, float sampleRate) {
+    const double length = DelayLengthFor(p.delayTime, sampleRate);
+    const double feedback = std::clamp(static_cast<double>(p.feedback), 0.0, static_cast<double>(kFeedbackLimit));
+    const double products = feedback > 0.0 ? std::ceil(std::log(1e-5) / std::log(feedback)) : 0.0;
+    return static_cast<uint32_t>(std::min(length * (2.0 + 2.0 * products), 4.0e9));
+  }
 
   static Kernels BeginBlock(State& state, const BlockInfo& block, const Parameters& p) {
     ConfigureDelay(state, p.delayTime, p.feedback, p.mode, block.sampleRate);

@@ -140,6 +140,10 @@ struct PitchShifterEffect {
   static void ClearLines(State& s) { s.ring.Clear(); }
   static void ClearObject(State& s) { s.ring.Clear(); }
 
+  // Once the input is silent, silence fills the whole ring within its
+  // length, whatever the heads read.
+  static uint32_t TailFrames(const Parameters&, float) { return kRingLength; }
+
   struct Kernel {
     PitchShifterState& state;
     float dry, wet;
