@@ -136,6 +136,7 @@ ${plugin_array}};
 inline constexpr const char* kPluginSlugs[] = {
 ${slug_array}};
 inline constexpr const char* kLv2Library = \"${lv2_library}\";
+inline constexpr const char* kClapLibrary = \"${CMAKE_BINARY_DIR}/clap/velmor.clap\";
 }  // namespace velmor::test
 " @ONLY)
   file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/generated/reference_registry.h CONTENT

@@ -23,6 +23,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "framework/effect.h"
 #include "framework/plugin_instance.h"
 
 namespace velmor {
@@ -54,48 +55,48 @@ inline uint64_t Get(const uint8_t*& at, int bytes) {
 
 }  // namespace state_detail
 
-// Writes the instance's state into `out` (kMaxStateBytes at least); returns
-// its length. Any thread that does not process the instance at the time.
-inline size_t SaveState(const PluginInstance& instance, uint8_t* out) {
+// Writes a state of the effect with these item values and bypass switch
+// into `out` (kMaxStateBytes at least); returns its length.
+inline size_t SaveState(const EffectInfo& info, const double* values, bool bypassed, uint8_t* out) {
   using namespace state_detail;
-  const std::string_view slug = instance.info().slug;
+  const std::string_view slug = info.slug;
   uint8_t* at = out;
   std::memcpy(at, "VLMR", 4);
   at += 4;
   Put(at, kStateVersion, 2);
-  Put(at, instance.items().size(), 2);
+  Put(at, info.items.size(), 2);
   Put(at, slug.size(), 1);
   std::memcpy(at, slug.data(), slug.size());
   at += slug.size();
-  for (size_t k = 0; k < instance.items().size(); ++k) Put(at, std::bit_cast<uint64_t>(instance.Value(k)), 8);
-  Put(at, instance.bypassed() ? 1 : 0, 1);
+  for (size_t k = 0; k < info.items.size(); ++k) Put(at, std::bit_cast<uint64_t>(values[k]), 8);
+  Put(at, bypassed ? 1 : 0, 1);
   Put(at, Crc32(out, static_cast<size_t>(at - out)), 4);
   return static_cast<size_t>(at - out);
 }
 
-// Loads a state made by SaveState; false, with nothing changed, for
-// anything else.
-inline bool LoadState(PluginInstance& instance, const uint8_t* data, size_t size) {
+// Reads a state of this effect made by SaveState into `values` (one per
+// item) and `bypassed`; false, with both untouched, for anything else.
+inline bool LoadState(const EffectInfo& info, const uint8_t* data, size_t size, double* values, bool* bypassed) {
   using namespace state_detail;
-  const std::string_view slug = instance.info().slug;
-  const size_t items = instance.items().size();
+  const std::string_view slug = info.slug;
+  const size_t items = info.items.size();
   const size_t expected = 9 + slug.size() + 8 * items + 1 + 4;
-  if (size != expected || std::memcmp(data, "VLMR", 4) != 0) return false;
+  if (data == nullptr || size != expected || std::memcmp(data, "VLMR", 4) != 0) return false;
   const uint8_t* at = data + 4;
   if (Get(at, 2) != kStateVersion || Get(at, 2) != items || Get(at, 1) != slug.size()) return false;
   if (std::string_view(reinterpret_cast<const char*>(at), slug.size()) != slug) return false;
   at += slug.size();
-  double values[kMaxItems];
+  double read[kMaxItems];
   for (size_t k = 0; k < items; ++k) {
-    values[k] = std::bit_cast<double>(Get(at, 8));
-    if (!std::isfinite(values[k])) return false;
+    read[k] = std::bit_cast<double>(Get(at, 8));
+    if (!std::isfinite(read[k])) return false;
   }
   const uint64_t bypass = Get(at, 1);
   if (bypass > 1) return false;
-  const uint8_t* end = at;
-  if (Get(at, 4) != Crc32(data, static_cast<size_t>(end - data))) return false;
-  for (size_t k = 0; k < items; ++k) instance.SetValue(k, values[k]);
-  instance.SetBypassed(bypass == 1);
+  const size_t covered = static_cast<size_t>(at - data);
+  if (Get(at, 4) != Crc32(data, covered)) return false;
+  for (size_t k = 0; k < items; ++k) values[k] = HeldValue(info.items[k], read[k]);
+  *bypassed = bypass == 1;
   return true;
 }
 

@@ -1,0 +1,439 @@
+// Every effect as a CLAP plug-in, all in one library that exports only
+// clap_entry. A plug-in is the parameters, ports and state of a
+// PluginInstance (framework/plugin_instance.h), which is one timeline object:
+// activate() and reset() begin a new object, and a process() call runs as
+// one block, or as several where parameter events fall inside it: each
+// event takes effect at its frame, and each piece between events is a block
+// of its own, as consecutive AviUtl2 blocks are.
+//
+// Threads, as the ABI states them: process(), flush() while active,
+// start_processing(), stop_processing() and reset() run on the audio thread
+// and allocate nothing, take no lock and make no system call. The main
+// thread's view of the values (get_value, value_to_text, save, tail) is a
+// copy kept in atomics; a state loaded while active is handed to the audio
+// thread, which takes it at the start of its next call.
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+#include <string_view>
+
+#include "bindings/clap/clap_abi.h"
+#include "effect_handlers.h"
+#include "framework/plugin_instance.h"
+#include "framework/plugin_state.h"
+#include "framework/utf16.h"
+#include "framework/version.h"
+
+#if defined(_WIN32)
+#define VELMOR_CLAP_EXPORT __declspec(dllexport)
+#else
+#define VELMOR_CLAP_EXPORT __attribute__((visibility("default")))
+#endif
+
+extern "C" {
+VELMOR_CLAP_EXPORT extern const velmor::clap::PluginEntry clap_entry;
+}
+
+namespace velmor::clap {
+namespace {
+
+constexpr size_t kEffects = std::size(kAllEffects);
+
+// The CLAP feature that says what kind of effect a plug-in is.
+const char* CategoryFeature(Category category) {
+  switch (category) {
+    case Category::kEqualizer: return "equalizer";
+    case Category::kModulator: return "ring-modulator";
+    case Category::kDistortion: return "distortion";
+    case Category::kDelay: return "delay";
+    case Category::kPitchShifter: return "pitch-shifter";
+    case Category::kTremolo: return "tremolo";
+    case Category::kFilter: return "filter";
+  }
+  return "audio-effect";
+}
+
+// The descriptors, made when the library is loaded. Ids are stable: hosts
+// and saved sessions refer to them.
+struct Descriptors {
+  std::string ids[kEffects];
+  const char* features[kEffects][4];
+  PluginDescriptor table[kEffects];
+  Descriptors() {
+    for (size_t i = 0; i < kEffects; ++i) {
+      const EffectInfo& info = *kAllEffects[i]->info;
+      ids[i] = std::string("org.velmor.") + info.slug;
+      features[i][0] = "audio-effect";
+      features[i][1] = "stereo";
+      features[i][2] = CategoryFeature(info.category);
+      features[i][3] = nullptr;
+      table[i] = PluginDescriptor{kVersion, ids[i].c_str(), info.english, "Velmor", "", "", "",
+                                  VELMOR_VERSION_ASCII, info.description, features[i]};
+    }
+  }
+};
+const Descriptors gDescriptors;
+
+// What a parameter of a plug-in is: item k (k below the item count) or the
+// bypass switch.
+struct Parameter {
+  bool valid, bypass;
+  size_t item;
+};
+
+// The copies of the values that the main thread reads, and a loaded state
+// on its way to the audio thread.
+struct SharedValues {
+  std::atomic<double> values[kMaxItems];
+  std::atomic<bool> bypassed{false};
+  // 0 nothing pending, 1 the main thread writes, 2 ready, 3 the audio thread reads.
+  std::atomic<int> pending{0};
+  double pendingValues[kMaxItems] = {};
+  bool pendingBypassed = false;
+};
+
+class ClapPlugin {
+ public:
+  ClapPlugin(const EffectHandler& effect, size_t index, const Host* host)
+      : instance_(effect, 44100.0), host_(host) {
+    plugin_ = Plugin{&gDescriptors.table[index], this, &Init, &Destroy, &Activate, &Deactivate,
+                     &StartProcessing, &StopProcessing, &Reset, &ProcessCall, &GetExtension, &OnMainThread};
+    for (size_t k = 0; k < items().size(); ++k) shared_.values[k].store(instance_.Value(k), std::memory_order_relaxed);
+  }
+  const Plugin* plugin() const { return &plugin_; }
+
+ private:
+  static ClapPlugin& Self(const Plugin* plugin) { return *static_cast<ClapPlugin*>(plugin->plugin_data); }
+  std::span<const ItemEntry> items() const { return instance_.items(); }
+
+  static bool Init(const Plugin*) { return true; }
+  static void Destroy(const Plugin* plugin) { delete &Self(plugin); }
+  static bool Activate(const Plugin* plugin, double rate, uint32_t, uint32_t) {
+    ClapPlugin& self = Self(plugin);
+    if (!(rate > 0.0) || !std::isfinite(rate)) return false;
+    self.rate_ = rate;
+    self.instance_.SetSampleRate(rate);
+    self.instance_.Restart();
+    self.active_.store(true);
+    return true;
+  }
+  static void Deactivate(const Plugin* plugin) { Self(plugin).active_.store(false); }
+  static bool StartProcessing(const Plugin*) { return true; }
+  static void StopProcessing(const Plugin*) {}
+  static void Reset(const Plugin* plugin) { Self(plugin).instance_.Restart(); }
+  static void OnMainThread(const Plugin*) {}
+
+  Parameter Find(Id id) const {
+    if (id == kBypassParameterId) return {true, true, 0};
+    if (id < items().size()) return {true, false, id};
+    return {false, false, 0};
+  }
+
+  // A parameter event: the instance takes the value, and the main thread's
+  // copy follows. Audio thread (or main thread while inactive).
+  void Apply(const EventHeader* header) {
+    if (header == nullptr || header->space_id != kCoreEventSpace || header->type != kEventParamValue ||
+        header->size < sizeof(EventParamValue))
+      return;
+    const auto* event = reinterpret_cast<const EventParamValue*>(header);
+    const Parameter p = Find(event->param_id);
+    if (!p.valid) return;
+    if (p.bypass) {
+      instance_.SetBypassed(event->value >= 0.5);
+      shared_.bypassed.store(instance_.bypassed(), std::memory_order_relaxed);
+    } else {
+      instance_.SetValue(p.item, event->value);
+      shared_.values[p.item].store(instance_.Value(p.item), std::memory_order_relaxed);
+    }
+  }
+
+  // A state loaded while active, taken at the start of an audio-thread call.
+  void TakePendingState() {
+    int ready = 2;
+    if (!shared_.pending.compare_exchange_strong(ready, 3, std::memory_order_acquire)) return;
+    for (size_t k = 0; k < items().size(); ++k) instance_.SetValue(k, shared_.pendingValues[k]);
+    instance_.SetBypassed(shared_.pendingBypassed);
+    shared_.pending.store(0, std::memory_order_release);
+  }
+
+  static int32_t ProcessCall(const Plugin* plugin, const Process* process) {
+    return Self(plugin).Run(*process);
+  }
+
+  static bool Usable(const AudioBuffer* buffers, uint32_t count) {
+    return buffers != nullptr && count >= 1 && buffers[0].channel_count >= 2 && buffers[0].data32 != nullptr &&
+           buffers[0].data32[0] != nullptr && buffers[0].data32[1] != nullptr;
+  }
+
+  // The block, split at the frame of each parameter event.
+  int32_t Run(const Process& p) {
+    TakePendingState();
+    const uint32_t n = p.frames_count;
+    const bool audio = n > 0 && Usable(p.audio_inputs, p.audio_inputs_count) &&
+                       Usable(p.audio_outputs, p.audio_outputs_count);
+    float* const* in = audio ? p.audio_inputs[0].data32 : nullptr;
+    float* const* out = audio ? p.audio_outputs[0].data32 : nullptr;
+    uint32_t done = 0;
+    const auto runTo = [&](uint32_t end) {
+      if (audio && end > done) instance_.Process(in[0] + done, in[1] + done, out[0] + done, out[1] + done, end - done);
+      done = std::max(done, end);
+    };
+    const uint32_t events = p.in_events != nullptr ? p.in_events->size(p.in_events) : 0;
+    for (uint32_t e = 0; e < events; ++e) {
+      const EventHeader* header = p.in_events->get(p.in_events, e);
+      if (header == nullptr) continue;
+      runTo(std::min(header->time, n));
+      Apply(header);
+    }
+    runTo(n);
+    if (audio) {
+      p.audio_outputs[0].constant_mask = 0;
+      return kProcessContinue;
+    }
+    return n == 0 ? kProcessContinue : kProcessError;
+  }
+
+  // --- audio ports ---
+  static uint32_t PortCount(const Plugin*, bool) { return 1; }
+  static bool PortGet(const Plugin*, uint32_t index, bool isInput, AudioPortInfo* info) {
+    if (index != 0 || info == nullptr) return false;
+    std::memset(info, 0, sizeof *info);
+    info->id = 0;
+    std::snprintf(info->name, sizeof info->name, "%s", isInput ? "Stereo in" : "Stereo out");
+    info->flags = kAudioPortIsMain;
+    info->channel_count = 2;
+    info->port_type = kPortStereo;
+    info->in_place_pair = 0;
+    return true;
+  }
+
+  // --- parameters ---
+  static uint32_t ParamCount(const Plugin* plugin) { return static_cast<uint32_t>(Self(plugin).items().size() + 1); }
+
+  static bool ParamInfoAt(const Plugin* plugin, uint32_t index, ParamInfo* info) {
+    const ClapPlugin& self = Self(plugin);
+    if (info == nullptr || index > self.items().size()) return false;
+    std::memset(info, 0, sizeof *info);
+    if (index == self.items().size()) {
+      info->id = kBypassParameterId;
+      info->flags = kParamIsBypass | kParamIsStepped | kParamIsAutomatable;
+      std::snprintf(info->name, sizeof info->name, "Bypass");
+      info->min_value = 0.0, info->max_value = 1.0, info->default_value = 0.0;
+      return true;
+    }
+    const ItemEntry& item = self.items()[index];
+    info->id = ItemParameterId(index);
+    info->flags = kParamIsAutomatable | (item.kind == ItemKind::Select ? kParamIsStepped | kParamIsEnum : 0u);
+    std::snprintf(info->name, sizeof info->name, "%s", item.english);
+    info->min_value = item.min, info->max_value = item.max, info->default_value = item.defaultValue;
+    return true;
+  }
+
+  static bool GetValue(const Plugin* plugin, Id id, double* value) {
+    const ClapPlugin& self = Self(plugin);
+    const Parameter p = self.Find(id);
+    if (!p.valid || value == nullptr) return false;
+    *value = p.bypass ? (self.shared_.bypassed.load(std::memory_order_relaxed) ? 1.0 : 0.0)
+                      : self.shared_.values[p.item].load(std::memory_order_relaxed);
+    return true;
+  }
+
+  static bool ValueToText(const Plugin* plugin, Id id, double value, char* text, uint32_t capacity) {
+    const ClapPlugin& self = Self(plugin);
+    const Parameter p = self.Find(id);
+    if (!p.valid || text == nullptr || capacity == 0 || std::isnan(value)) return false;
+    const std::string shown = p.bypass ? (value >= 0.5 ? "Bypassed" : "On") : ItemText(self.items()[p.item], value);
+    if (shown.size() + 1 > capacity) return false;
+    std::memcpy(text, shown.c_str(), shown.size() + 1);
+    return true;
+  }
+
+  static bool TextToValue(const Plugin* plugin, Id id, const char* text, double* value) {
+    const ClapPlugin& self = Self(plugin);
+    const Parameter p = self.Find(id);
+    if (!p.valid || text == nullptr || value == nullptr) return false;
+    if (p.bypass) {
+      const std::string_view t = text;
+      if (t == "Bypassed" || t == "1") return *value = 1.0, true;
+      if (t == "On" || t == "0") return *value = 0.0, true;
+      return false;
+    }
+    return ItemValue(self.items()[p.item], text, value);
+  }
+
+  static void Flush(const Plugin* plugin, const InputEvents* in, const OutputEvents*) {
+    ClapPlugin& self = Self(plugin);
+    self.TakePendingState();
+    const uint32_t events = in != nullptr ? in->size(in) : 0;
+    for (uint32_t e = 0; e < events; ++e) self.Apply(in->get(in, e));
+  }
+
+  // --- state ---
+  static bool Save(const Plugin* plugin, const OutputStream* stream) {
+    const ClapPlugin& self = Self(plugin);
+    if (stream == nullptr) return false;
+    double values[kMaxItems];
+    for (size_t k = 0; k < self.items().size(); ++k) values[k] = self.shared_.values[k].load(std::memory_order_relaxed);
+    uint8_t blob[kMaxStateBytes];
+    const size_t size = SaveState(self.instance_.info(), values, self.shared_.bypassed.load(), blob);
+    for (size_t done = 0; done < size;) {
+      const int64_t wrote = stream->write(stream, blob + done, size - done);
+      if (wrote <= 0) return false;
+      done += static_cast<size_t>(wrote);
+    }
+    return true;
+  }
+
+  static bool Load(const Plugin* plugin, const InputStream* stream) {
+    ClapPlugin& self = Self(plugin);
+    if (stream == nullptr) return false;
+    // One byte more than the longest state, so that a longer stream is seen.
+    uint8_t blob[kMaxStateBytes + 1];
+    size_t size = 0;
+    while (size < sizeof blob) {
+      const int64_t got = stream->read(stream, blob + size, sizeof blob - size);
+      if (got < 0) return false;
+      if (got == 0) break;
+      size += static_cast<size_t>(got);
+    }
+    double values[kMaxItems];
+    bool bypassed = false;
+    if (!LoadState(self.instance_.info(), blob, size, values, &bypassed)) return false;
+    for (size_t k = 0; k < self.items().size(); ++k) self.shared_.values[k].store(values[k]);
+    self.shared_.bypassed.store(bypassed);
+    if (!self.active_.load()) {
+      for (size_t k = 0; k < self.items().size(); ++k) self.instance_.SetValue(k, values[k]);
+      self.instance_.SetBypassed(bypassed);
+      return true;
+    }
+    // Active: the audio thread takes it. Waits only while the audio thread
+    // copies a state handed to it before, a few dozen values.
+    for (;;) {
+      int state = self.shared_.pending.load(std::memory_order_acquire);
+      if (state != 3 && self.shared_.pending.compare_exchange_weak(state, 1, std::memory_order_acquire)) break;
+    }
+    std::copy(values, values + self.items().size(), self.shared_.pendingValues);
+    self.shared_.pendingBypassed = bypassed;
+    self.shared_.pending.store(2, std::memory_order_release);
+    return true;
+  }
+
+  // --- latency and tail ---
+  static uint32_t Latency(const Plugin*) { return 0; }
+  static uint32_t Tail(const Plugin* plugin) {
+    const ClapPlugin& self = Self(plugin);
+    double values[kMaxItems];
+    for (size_t k = 0; k < self.items().size(); ++k) values[k] = self.shared_.values[k].load(std::memory_order_relaxed);
+    const uint32_t frames =
+        self.instance_.effect().tailFrames(ItemValues(values), static_cast<float>(WholeRate(self.rate_)));
+    return std::min<uint32_t>(frames, INT32_MAX);
+  }
+
+  static const void* GetExtension(const Plugin*, const char* id) {
+    static constexpr PluginAudioPorts kPorts{&PortCount, &PortGet};
+    static constexpr PluginParams kParams{&ParamCount, &ParamInfoAt, &GetValue, &ValueToText, &TextToValue, &Flush};
+    static constexpr PluginState kState{&Save, &Load};
+    static constexpr PluginLatency kLatency{&Latency};
+    static constexpr PluginTail kTail{&Tail};
+    if (id == nullptr) return nullptr;
+    const std::string_view name = id;
+    if (name == kExtAudioPorts) return &kPorts;
+    if (name == kExtParams) return &kParams;
+    if (name == kExtState) return &kState;
+    if (name == kExtLatency) return &kLatency;
+    if (name == kExtTail) return &kTail;
+    return nullptr;
+  }
+
+  // A value as users read it: a drop-down list's option, a slider's number
+  // to its step's decimals with its unit.
+  static std::string ItemText(const ItemEntry& item, double value) {
+    if (item.kind == ItemKind::Select) {
+      const double option = std::clamp(std::round(value), 0.0, static_cast<double>(item.options.size() - 1));
+      return item.options[static_cast<size_t>(option)].english;
+    }
+    int decimals = 0;
+    for (double step = item.step; decimals < 6 && std::fabs(step - std::round(step)) > 1e-9; step *= 10) ++decimals;
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f%s", decimals, value, UnitSuffix(item.unit));
+    return text;
+  }
+
+  static const char* UnitSuffix(Unit unit) {
+    switch (unit) {
+      case Unit::kHz: return " Hz";
+      case Unit::kMs: return " ms";
+      case Unit::kDb: return " dB";
+      case Unit::kSemitones: return " st";
+      case Unit::kPercent: return " %";
+      case Unit::kNone: break;
+    }
+    return "";
+  }
+
+  // What users typed: an option's English or Japanese text, or a number
+  // (a unit after it is allowed).
+  static bool ItemValue(const ItemEntry& item, const char* text, double* value) {
+    if (item.kind == ItemKind::Select)
+      for (size_t o = 0; o < item.options.size(); ++o)
+        if (text == std::string_view(item.options[o].english) ||
+            text == DecodeUtf16(item.options[o].label).value_or(""))
+          return *value = static_cast<double>(o), true;
+    char* end = nullptr;
+    const double number = std::strtod(text, &end);
+    if (end == text || !std::isfinite(number)) return false;
+    while (*end == ' ') ++end;
+    const std::string_view unit = UnitSuffix(item.unit);
+    if (*end != '\0' && (unit.empty() || std::string_view(end) != unit.substr(1))) return false;
+    *value = number;
+    return true;
+  }
+
+  Plugin plugin_;
+  PluginInstance instance_;
+  const Host* host_;
+  double rate_ = 44100.0;
+  std::atomic<bool> active_{false};
+  SharedValues shared_;
+};
+
+// --- the factory and the entry ---
+
+uint32_t PluginCount(const PluginFactory*) { return static_cast<uint32_t>(kEffects); }
+
+const PluginDescriptor* DescriptorAt(const PluginFactory*, uint32_t index) {
+  return index < kEffects ? &gDescriptors.table[index] : nullptr;
+}
+
+const Plugin* CreatePlugin(const PluginFactory*, const Host* host, const char* id) {
+  if (id == nullptr) return nullptr;
+  for (size_t i = 0; i < kEffects; ++i) {
+    if (gDescriptors.ids[i] != id) continue;
+    try {
+      return (new ClapPlugin(*kAllEffects[i], i, host))->plugin();
+    } catch (...) {
+      return nullptr;
+    }
+  }
+  return nullptr;
+}
+
+constexpr PluginFactory kFactory{&PluginCount, &DescriptorAt, &CreatePlugin};
+
+bool EntryInit(const char*) { return true; }
+void EntryDeinit() {}
+const void* EntryFactory(const char* id) {
+  return id != nullptr && std::string_view(id) == kPluginFactoryId ? &kFactory : nullptr;
+}
+
+}  // namespace
+}  // namespace velmor::clap
+
+// The library's one export.
+const velmor::clap::PluginEntry clap_entry{velmor::clap::kVersion, &velmor::clap::EntryInit,
+                                           &velmor::clap::EntryDeinit, &velmor::clap::EntryFactory};
