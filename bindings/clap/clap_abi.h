@@ -222,9 +222,31 @@ struct PluginLatency {
 };
 
 inline constexpr const char* kExtTail = "clap.tail";
+inline constexpr const char* kExtThreadCheck = "clap.thread-check";
 
 struct PluginTail {
   uint32_t (*get)(const Plugin* plugin);  // [main-thread, audio-thread] frames of tail; INT32_MAX: endless
+};
+
+// --- host extensions (what a host offers; our test host has these) ---------
+
+struct HostLatency {
+  void (*changed)(const Host* host);  // [main-thread] the plug-in's latency changed
+};
+
+struct HostParams {
+  void (*rescan)(const Host* host, uint32_t flags);        // [main-thread] parameter values or infos changed
+  void (*clear)(const Host* host, Id id, uint32_t flags);  // [main-thread] forget a parameter's references
+  void (*request_flush)(const Host* host);                 // [thread-safe, not audio-thread] asks for flush
+};
+
+struct HostState {
+  void (*mark_dirty)(const Host* host);  // [main-thread] the state changed since it was saved
+};
+
+struct HostThreadCheck {
+  bool (*is_main_thread)(const Host* host);   // [thread-safe] whether the caller is on the main thread
+  bool (*is_audio_thread)(const Host* host);  // [thread-safe] whether the caller is on an audio thread
 };
 
 static_assert(sizeof(EventHeader) == 16);

@@ -86,8 +86,7 @@ struct ClapEvent {
 class ClapInstance {
  public:
   ClapInstance(const ClapLibrary& library, const char* id) {
-    host_ = clap::Host{clap::kVersion, this, "velmor tests", "Velmor", "", "1",
-                       [](const clap::Host*, const char*) -> const void* { return nullptr; },
+    host_ = clap::Host{clap::kVersion, this, "velmor tests", "Velmor", "", "1", &HostExtension,
                        [](const clap::Host*) {}, [](const clap::Host*) {}, [](const clap::Host*) {}};
     plugin_ = library.factory().create_plugin(&library.factory(), &host_, id);
     if (plugin_ != nullptr && !plugin_->init(plugin_)) plugin_->destroy(plugin_), plugin_ = nullptr;
@@ -195,6 +194,24 @@ class ClapInstance {
   }
 
  private:
+  // What the host offers plug-ins: notices it takes and ignores, and one
+  // thread that is both the main and the audio thread.
+  static const void* HostExtension(const clap::Host*, const char* id) {
+    static constexpr clap::HostLatency kLatency{[](const clap::Host*) {}};
+    static constexpr clap::HostParams kParams{[](const clap::Host*, uint32_t) {},
+                                              [](const clap::Host*, clap::Id, uint32_t) {},
+                                              [](const clap::Host*) {}};
+    static constexpr clap::HostState kState{[](const clap::Host*) {}};
+    static constexpr clap::HostThreadCheck kThreads{[](const clap::Host*) { return true; },
+                                                    [](const clap::Host*) { return true; }};
+    const std::string name = id != nullptr ? id : "";
+    if (name == clap::kExtLatency) return &kLatency;
+    if (name == clap::kExtParams) return &kParams;
+    if (name == clap::kExtState) return &kState;
+    if (name == clap::kExtThreadCheck) return &kThreads;
+    return nullptr;
+  }
+
   template <class T>
   const T* Extension(const char* id) const {
     return static_cast<const T*>(plugin_->get_extension(plugin_, id));
