@@ -99,8 +99,7 @@ struct SharedValues {
 
 class ClapPlugin {
  public:
-  ClapPlugin(const EffectHandler& effect, size_t index, const Host* host)
-      : instance_(effect, 44100.0), host_(host) {
+  ClapPlugin(const EffectHandler& effect, size_t index) : instance_(effect, 44100.0) {
     plugin_ = Plugin{&gDescriptors.table[index], this, &Init, &Destroy, &Activate, &Deactivate,
                      &StartProcessing, &StopProcessing, &Reset, &ProcessCall, &GetExtension, &OnMainThread};
     for (size_t k = 0; k < items().size(); ++k) shared_.values[k].store(instance_.Value(k), std::memory_order_relaxed);
@@ -396,7 +395,6 @@ class ClapPlugin {
 
   Plugin plugin_;
   PluginInstance instance_;
-  const Host* host_;
   double rate_ = 44100.0;
   std::atomic<bool> active_{false};
   SharedValues shared_;
@@ -410,12 +408,12 @@ const PluginDescriptor* DescriptorAt(const PluginFactory*, uint32_t index) {
   return index < kEffects ? &gDescriptors.table[index] : nullptr;
 }
 
-const Plugin* CreatePlugin(const PluginFactory*, const Host* host, const char* id) {
+const Plugin* CreatePlugin(const PluginFactory*, const Host*, const char* id) {
   if (id == nullptr) return nullptr;
   for (size_t i = 0; i < kEffects; ++i) {
     if (gDescriptors.ids[i] != id) continue;
     try {
-      return (new ClapPlugin(*kAllEffects[i], i, host))->plugin();
+      return (new ClapPlugin(*kAllEffects[i], i))->plugin();
     } catch (...) {
       return nullptr;
     }

@@ -186,7 +186,7 @@ class ClapInstance {
     const clap::InputStream stream{&source, [](const clap::InputStream* s, void* data, uint64_t size) -> int64_t {
       auto* self = static_cast<Source*>(s->ctx);
       const size_t n = std::min<size_t>({self->chunk, static_cast<size_t>(size), self->blob->size() - self->at});
-      std::memcpy(data, self->blob->data() + self->at, n);
+      if (n > 0) std::memcpy(data, self->blob->data() + self->at, n);
       self->at += n;
       return static_cast<int64_t>(n);
     }};
