@@ -164,6 +164,10 @@ inline std::vector<RatioCase> RatioCases() {
         cases.push_back({std::string("ring ") + shapes[s], plugin, {{"タイプ", 0}, {"波形タイプ", s}}});
       for (int s = 0; s < 5; ++s)
         cases.push_back({std::string("FM ") + shapes[s], plugin, {{"タイプ", 1}, {"波形タイプ", s}}});
+    } else if (plugin == "VelmorDistortion") {
+      // Its three types differ only in their designs and drive: each is a row.
+      const char* types[] = {"distortion", "overdrive", "fuzz"};
+      for (int t = 0; t < 3; ++t) cases.push_back({types[t], plugin, {{"タイプ", t}}});
     } else {
       std::string label = test::kPluginSlugs[p];
       std::replace(label.begin(), label.end(), '_', ' ');

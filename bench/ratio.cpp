@@ -6,9 +6,10 @@
 // so that the Windows DLLs are measured under wine against the floor built
 // by the same compiler.
 //
-// Natively, the LV2 library too, where hosts such as DAWs run 64- to
-// 1024-frame periods: each case through run() in blocks of 1024 and of 64
-// frames against the floor in the same blocks, and the ratio of the two.
+// Natively, the LV2 and CLAP libraries too, where hosts such as DAWs run 64-
+// to 1024-frame periods: each case through LV2 run() and CLAP process() in
+// blocks of 1024 and of 64 frames against the floor in the same blocks, the
+// ratio of the two block lengths, and CLAP's time against LV2's.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -22,6 +23,8 @@
 #ifdef VELMOR_LV2_LIBRARY
 #include <dlfcn.h>
 #include <lv2/core/lv2.h>
+
+#include "bindings/clap/clap_abi.h"
 #endif
 
 namespace {
@@ -72,6 +75,71 @@ class Lv2Run {
   std::vector<float> left_, right_, outL_, outR_;
   velmor::bench::FloorProbe floor_;
   LV2_Handle handle_ = nullptr;
+  size_t round_ = 0;
+  double pluginNs_ = 0, floorNs_ = 0;
+};
+
+// One CLAP instance at one setting against the floor, a process() call and a
+// floor block in turn, each timed. The settings reach it before it starts.
+class ClapRun {
+ public:
+  ClapRun(const velmor::clap::PluginFactory& factory, const std::string& id, const std::vector<float>& controls,
+          int32_t block)
+      : block_(block), left_(velmor::bench::NoiseSignal(1024 * 64, 1)),
+        right_(velmor::bench::NoiseSignal(1024 * 64, 2)), outL_(1024), outR_(1024) {
+    using namespace velmor::clap;
+    static const Host host{kVersion, nullptr, "velmor_ratio", "", "", "1",
+                           [](const Host*, const char*) -> const void* { return nullptr; },
+                           [](const Host*) {}, [](const Host*) {}, [](const Host*) {}};
+    plugin_ = factory.create_plugin(&factory, &host, id.c_str());
+    plugin_->init(plugin_);
+    const auto* params = static_cast<const PluginParams*>(plugin_->get_extension(plugin_, kExtParams));
+    for (size_t k = 0; k + 1 < controls.size(); ++k)
+      events_.push_back({{sizeof(EventParamValue), 0, kCoreEventSpace, kEventParamValue, 0}, static_cast<Id>(k),
+                         nullptr, -1, -1, -1, -1, controls[k]});
+    list_ = InputEvents{this, [](const InputEvents* l) { return static_cast<uint32_t>(static_cast<ClapRun*>(l->ctx)->events_.size()); },
+                        [](const InputEvents* l, uint32_t i) -> const EventHeader* {
+                          return &static_cast<ClapRun*>(l->ctx)->events_[i].header;
+                        }};
+    params->flush(plugin_, &list_, nullptr);
+    events_.clear();
+    plugin_->activate(plugin_, 44100.0, 1, 1024);
+    plugin_->start_processing(plugin_);
+    for (int w = 0; w < 16; ++w) Round();
+    pluginNs_ = floorNs_ = 0;
+  }
+  ~ClapRun() {
+    plugin_->stop_processing(plugin_);
+    plugin_->deactivate(plugin_);
+    plugin_->destroy(plugin_);
+  }
+  ClapRun(const ClapRun&) = delete;
+  ClapRun& operator=(const ClapRun&) = delete;
+
+  void Round() {
+    using namespace velmor::clap;
+    const size_t at = (round_++ % 64) * 1024;
+    float* in[2] = {left_.data() + at, right_.data() + at};
+    float* out[2] = {outL_.data(), outR_.data()};
+    AudioBuffer input{in, nullptr, 2, 0, 0}, output{out, nullptr, 2, 0, 0};
+    const Process process{-1, static_cast<uint32_t>(block_), nullptr, &input, &output, 1, 1, &list_, nullptr};
+    const auto t0 = std::chrono::steady_clock::now();
+    plugin_->process(plugin_, &process);
+    const auto t1 = std::chrono::steady_clock::now();
+    floor_.Run(in[0], in[1], out[0], out[1], block_);
+    const auto t2 = std::chrono::steady_clock::now();
+    pluginNs_ += std::chrono::duration<double, std::nano>(t1 - t0).count();
+    floorNs_ += std::chrono::duration<double, std::nano>(t2 - t1).count();
+  }
+  double Ratio() const { return pluginNs_ / floorNs_; }
+
+ private:
+  int32_t block_;
+  std::vector<float> left_, right_, outL_, outR_;
+  std::vector<velmor::clap::EventParamValue> events_;
+  velmor::clap::InputEvents list_{};
+  velmor::bench::FloorProbe floor_;
+  const velmor::clap::Plugin* plugin_ = nullptr;
   size_t round_ = 0;
   double pluginNs_ = 0, floorNs_ = 0;
 };
@@ -139,7 +207,15 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "velmor_ratio: %s\n", dlerror());
     return 1;
   }
-  std::vector<std::vector<double>> at1024(cases.size()), at64(cases.size());
+  void* clapLibrary = dlopen(VELMOR_CLAP_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+  const auto* entry = clapLibrary ? static_cast<const clap::PluginEntry*>(dlsym(clapLibrary, "clap_entry")) : nullptr;
+  if (entry == nullptr || !entry->init(VELMOR_CLAP_LIBRARY)) {
+    std::fprintf(stderr, "velmor_ratio: cannot load %s\n", VELMOR_CLAP_LIBRARY);
+    return 1;
+  }
+  const auto& factory = *static_cast<const clap::PluginFactory*>(entry->get_factory(clap::kPluginFactoryId));
+  std::vector<std::vector<double>> at1024(cases.size()), at64(cases.size()), clap1024(cases.size()),
+      clap64(cases.size());
   for (int r = 0; r < repetitions; ++r) {
     for (size_t k = 0; k < cases.size(); ++k) {
       host::Plugin& plugin = *plugins[cases[k].plugin];
@@ -156,12 +232,26 @@ int main(int argc, char** argv) {
       for (int i = 0; i < kRounds * bench::kBlock / kSmallBlock; ++i) small.Round();
       at1024[k].push_back(large.Ratio());
       at64[k].push_back(small.Ratio());
+      std::string id;
+      for (size_t p = 0; p < std::size(test::kPluginNames); ++p)
+        if (cases[k].plugin == test::kPluginNames[p]) id = std::string("org.velmor.") + test::kPluginSlugs[p];
+      ClapRun clapLarge(factory, id, controls, 1024);
+      for (int i = 0; i < kRounds * bench::kBlock / 1024; ++i) clapLarge.Round();
+      ClapRun clapSmall(factory, id, controls, kSmallBlock);
+      for (int i = 0; i < kRounds * bench::kBlock / kSmallBlock; ++i) clapSmall.Round();
+      clap1024[k].push_back(clapLarge.Ratio());
+      clap64[k].push_back(clapSmall.Ratio());
     }
   }
-  std::printf("\n%-20s %10s %10s %8s\n", "LV2 run()", "ratio@1024", "ratio@64", "64/1024");
+  std::printf("\n%-20s %10s %10s %8s  %10s %10s %8s  %9s %9s\n", "LV2 and CLAP", "LV2@1024", "LV2@64", "64/1024",
+              "CLAP@1024", "CLAP@64", "64/1024", "CLAP/LV2", "@64");
   for (size_t k = 0; k < cases.size(); ++k)
-    std::printf("%-20s %10.2f %10.2f %8.2f\n", cases[k].label.c_str(), Median(at1024[k]), Median(at64[k]),
-                Median(at64[k]) / Median(at1024[k]));
+    std::printf("%-20s %10.2f %10.2f %8.2f  %10.2f %10.2f %8.2f  %9.2f %9.2f\n", cases[k].label.c_str(),
+                Median(at1024[k]), Median(at64[k]), Median(at64[k]) / Median(at1024[k]), Median(clap1024[k]),
+                Median(clap64[k]), Median(clap64[k]) / Median(clap1024[k]), Median(clap1024[k]) / Median(at1024[k]),
+                Median(clap64[k]) / Median(at64[k]));
+  entry->deinit();
+  dlclose(clapLibrary);
   dlclose(library);
 #endif
   return 0;

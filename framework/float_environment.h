@@ -41,17 +41,30 @@ class FlushDenormalsScope {
   static constexpr unsigned kFlushToZero = 0x8000u;
   static constexpr unsigned kDenormalsAreZero = 0x0040u;
 
-  FlushDenormalsScope() : saved_(_mm_getcsr()) { _mm_setcsr(saved_ | kFlushToZero | kDenormalsAreZero); }
-  ~FlushDenormalsScope() { _mm_setcsr(saved_); }
+  // A write that changes the register's mode costs far more than reading
+  // it (on some processors it waits for every float operation in flight),
+  // so a caller that flushes already, as many DAWs' audio threads do, pays
+  // for no write.
+  FlushDenormalsScope() : saved_(_mm_getcsr()) {
+    if ((saved_ & kBoth) != kBoth) _mm_setcsr(saved_ | kBoth);
+  }
+  ~FlushDenormalsScope() {
+    if ((saved_ & kBoth) != kBoth) _mm_setcsr(saved_);
+  }
 
  private:
+  static constexpr unsigned kBoth = kFlushToZero | kDenormalsAreZero;
   unsigned saved_;
 #elif VELMOR_ARM64
   // FPCR.FZ: subnormal operands and results become zero, single and double.
   static constexpr uint64_t kFlushToZero = uint64_t{1} << 24;
 
-  FlushDenormalsScope() : saved_(__builtin_aarch64_get_fpcr64()) { __builtin_aarch64_set_fpcr64(saved_ | kFlushToZero); }
-  ~FlushDenormalsScope() { __builtin_aarch64_set_fpcr64(saved_); }
+  FlushDenormalsScope() : saved_(__builtin_aarch64_get_fpcr64()) {
+    if (!(saved_ & kFlushToZero)) __builtin_aarch64_set_fpcr64(saved_ | kFlushToZero);
+  }
+  ~FlushDenormalsScope() {
+    if (!(saved_ & kFlushToZero)) __builtin_aarch64_set_fpcr64(saved_);
+  }
 
  private:
   uint64_t saved_;

@@ -153,8 +153,12 @@ class ClapPlugin {
 
   // A state loaded while active, taken at the start of an audio-thread call.
   void TakePendingState() {
+    // A plain load first: the exchange is a locked instruction, which every
+    // small block would pay for nothing.
     int ready = 2;
-    if (!shared_.pending.compare_exchange_strong(ready, 3, std::memory_order_acquire)) return;
+    if (shared_.pending.load(std::memory_order_relaxed) != ready ||
+        !shared_.pending.compare_exchange_strong(ready, 3, std::memory_order_acquire))
+      return;
     for (size_t k = 0; k < items().size(); ++k) instance_.SetValue(k, shared_.pendingValues[k]);
     instance_.SetBypassed(shared_.pendingBypassed);
     shared_.pending.store(0, std::memory_order_release);
