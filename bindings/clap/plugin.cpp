@@ -24,9 +24,10 @@
 
 #include "bindings/clap/clap_abi.h"
 #include "effect_handlers.h"
+#include "framework/parameter_text.h"
 #include "framework/plugin_instance.h"
 #include "framework/plugin_state.h"
-#include "framework/utf16.h"
+#include "framework/value_mirror.h"
 #include "framework/version.h"
 
 #if defined(_WIN32)
@@ -86,23 +87,11 @@ struct Parameter {
   size_t item;
 };
 
-// The copies of the values that the main thread reads, and a loaded state
-// on its way to the audio thread.
-struct SharedValues {
-  std::atomic<double> values[kMaxItems];
-  std::atomic<bool> bypassed{false};
-  // 0 nothing pending, 1 the main thread writes, 2 ready, 3 the audio thread reads.
-  std::atomic<int> pending{0};
-  double pendingValues[kMaxItems] = {};
-  bool pendingBypassed = false;
-};
-
 class ClapPlugin {
  public:
-  ClapPlugin(const EffectHandler& effect, size_t index) : instance_(effect, 44100.0) {
+  ClapPlugin(const EffectHandler& effect, size_t index) : instance_(effect, 44100.0), shared_(instance_) {
     plugin_ = Plugin{&gDescriptors.table[index], this, &Init, &Destroy, &Activate, &Deactivate,
                      &StartProcessing, &StopProcessing, &Reset, &ProcessCall, &GetExtension, &OnMainThread};
-    for (size_t k = 0; k < items().size(); ++k) shared_.values[k].store(instance_.Value(k), std::memory_order_relaxed);
   }
   const Plugin* plugin() const { return &plugin_; }
 
@@ -144,24 +133,11 @@ class ClapPlugin {
     if (!p.valid) return;
     if (p.bypass) {
       instance_.SetBypassed(event->value >= 0.5);
-      shared_.bypassed.store(instance_.bypassed(), std::memory_order_relaxed);
+      shared_.FollowBypass(instance_);
     } else {
       instance_.SetValue(p.item, event->value);
-      shared_.values[p.item].store(instance_.Value(p.item), std::memory_order_relaxed);
+      shared_.Follow(instance_, p.item);
     }
-  }
-
-  // A state loaded while active, taken at the start of an audio-thread call.
-  void TakePendingState() {
-    // A plain load first: the exchange is a locked instruction, which every
-    // small block would pay for nothing.
-    int ready = 2;
-    if (shared_.pending.load(std::memory_order_relaxed) != ready ||
-        !shared_.pending.compare_exchange_strong(ready, 3, std::memory_order_acquire))
-      return;
-    for (size_t k = 0; k < items().size(); ++k) instance_.SetValue(k, shared_.pendingValues[k]);
-    instance_.SetBypassed(shared_.pendingBypassed);
-    shared_.pending.store(0, std::memory_order_release);
   }
 
   static int32_t ProcessCall(const Plugin* plugin, const Process* process) {
@@ -175,7 +151,7 @@ class ClapPlugin {
 
   // The block, split at the frame of each parameter event.
   int32_t Run(const Process& p) {
-    TakePendingState();
+    shared_.Take(instance_);
     const uint32_t n = p.frames_count;
     const bool audio = n > 0 && Usable(p.audio_inputs, p.audio_inputs_count) &&
                        Usable(p.audio_outputs, p.audio_outputs_count);
@@ -241,8 +217,7 @@ class ClapPlugin {
     const ClapPlugin& self = Self(plugin);
     const Parameter p = self.Find(id);
     if (!p.valid || value == nullptr) return false;
-    *value = p.bypass ? (self.shared_.bypassed.load(std::memory_order_relaxed) ? 1.0 : 0.0)
-                      : self.shared_.values[p.item].load(std::memory_order_relaxed);
+    *value = p.bypass ? (self.shared_.Bypassed() ? 1.0 : 0.0) : self.shared_.Value(p.item);
     return true;
   }
 
@@ -266,12 +241,12 @@ class ClapPlugin {
       if (t == "On" || t == "0") return *value = 0.0, true;
       return false;
     }
-    return ItemValue(self.items()[p.item], text, value);
+    return ParseItemText(self.items()[p.item], text, value);
   }
 
   static void Flush(const Plugin* plugin, const InputEvents* in, const OutputEvents*) {
     ClapPlugin& self = Self(plugin);
-    self.TakePendingState();
+    self.shared_.Take(self.instance_);
     const uint32_t events = in != nullptr ? in->size(in) : 0;
     for (uint32_t e = 0; e < events; ++e) self.Apply(in->get(in, e));
   }
@@ -281,9 +256,9 @@ class ClapPlugin {
     const ClapPlugin& self = Self(plugin);
     if (stream == nullptr) return false;
     double values[kMaxItems];
-    for (size_t k = 0; k < self.items().size(); ++k) values[k] = self.shared_.values[k].load(std::memory_order_relaxed);
+    self.shared_.CopyValues(values, self.items().size());
     uint8_t blob[kMaxStateBytes];
-    const size_t size = SaveState(self.instance_.info(), values, self.shared_.bypassed.load(), blob);
+    const size_t size = SaveState(self.instance_.info(), values, self.shared_.Bypassed(), blob);
     for (size_t done = 0; done < size;) {
       const int64_t wrote = stream->write(stream, blob + done, size - done);
       if (wrote <= 0) return false;
@@ -307,22 +282,16 @@ class ClapPlugin {
     double values[kMaxItems];
     bool bypassed = false;
     if (!LoadState(self.instance_.info(), blob, size, values, &bypassed)) return false;
-    for (size_t k = 0; k < self.items().size(); ++k) self.shared_.values[k].store(values[k]);
-    self.shared_.bypassed.store(bypassed);
-    if (!self.active_.load()) {
-      for (size_t k = 0; k < self.items().size(); ++k) self.instance_.SetValue(k, values[k]);
-      self.instance_.SetBypassed(bypassed);
+    if (self.active_.load()) {
+      self.shared_.Hand(values, self.items().size(), bypassed);  // the audio thread takes it
       return true;
     }
-    // Active: the audio thread takes it. Waits only while the audio thread
-    // copies a state handed to it before, a few dozen values.
-    for (;;) {
-      int state = self.shared_.pending.load(std::memory_order_acquire);
-      if (state != 3 && self.shared_.pending.compare_exchange_weak(state, 1, std::memory_order_acquire)) break;
+    for (size_t k = 0; k < self.items().size(); ++k) {
+      self.instance_.SetValue(k, values[k]);
+      self.shared_.Follow(self.instance_, k);
     }
-    std::copy(values, values + self.items().size(), self.shared_.pendingValues);
-    self.shared_.pendingBypassed = bypassed;
-    self.shared_.pending.store(2, std::memory_order_release);
+    self.instance_.SetBypassed(bypassed);
+    self.shared_.FollowBypass(self.instance_);
     return true;
   }
 
@@ -331,7 +300,7 @@ class ClapPlugin {
   static uint32_t Tail(const Plugin* plugin) {
     const ClapPlugin& self = Self(plugin);
     double values[kMaxItems];
-    for (size_t k = 0; k < self.items().size(); ++k) values[k] = self.shared_.values[k].load(std::memory_order_relaxed);
+    self.shared_.CopyValues(values, self.items().size());
     const uint32_t frames =
         self.instance_.effect().tailFrames(ItemValues(values), static_cast<float>(WholeRate(self.rate_)));
     return std::min<uint32_t>(frames, INT32_MAX);
@@ -353,55 +322,11 @@ class ClapPlugin {
     return nullptr;
   }
 
-  // A value as users read it: a drop-down list's option, a slider's number
-  // to its step's decimals with its unit.
-  static std::string ItemText(const ItemEntry& item, double value) {
-    if (item.kind == ItemKind::Select) {
-      const double option = std::clamp(std::round(value), 0.0, static_cast<double>(item.options.size() - 1));
-      return item.options[static_cast<size_t>(option)].english;
-    }
-    int decimals = 0;
-    for (double step = item.step; decimals < 6 && std::fabs(step - std::round(step)) > 1e-9; step *= 10) ++decimals;
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f%s", decimals, value, UnitSuffix(item.unit));
-    return text;
-  }
-
-  static const char* UnitSuffix(Unit unit) {
-    switch (unit) {
-      case Unit::kHz: return " Hz";
-      case Unit::kMs: return " ms";
-      case Unit::kDb: return " dB";
-      case Unit::kSemitones: return " st";
-      case Unit::kPercent: return " %";
-      case Unit::kNone: break;
-    }
-    return "";
-  }
-
-  // What users typed: an option's English or Japanese text, or a number
-  // (a unit after it is allowed).
-  static bool ItemValue(const ItemEntry& item, const char* text, double* value) {
-    if (item.kind == ItemKind::Select)
-      for (size_t o = 0; o < item.options.size(); ++o)
-        if (text == std::string_view(item.options[o].english) ||
-            text == DecodeUtf16(item.options[o].label).value_or(""))
-          return *value = static_cast<double>(o), true;
-    char* end = nullptr;
-    const double number = std::strtod(text, &end);
-    if (end == text || !std::isfinite(number)) return false;
-    while (*end == ' ') ++end;
-    const std::string_view unit = UnitSuffix(item.unit);
-    if (*end != '\0' && (unit.empty() || std::string_view(end) != unit.substr(1))) return false;
-    *value = number;
-    return true;
-  }
-
   Plugin plugin_;
   PluginInstance instance_;
   double rate_ = 44100.0;
   std::atomic<bool> active_{false};
-  SharedValues shared_;
+  ValueMirror shared_;
 };
 
 // --- the factory and the entry ---
