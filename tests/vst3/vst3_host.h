@@ -273,7 +273,7 @@ class Vst3Instance {
                   const std::vector<Vst3Point>& points = {}) {
     using namespace vst3;
     host::AllocationCountingPause pause;
-    vst3_host_detail::Changes changes;
+    vst3_host_detail::Changes changes, sent;
     for (const Vst3Point& p : points) {
       int32 index = 0, added = 0;
       changes.addParameterData(p.id, index)->addPoint(p.offset, controller_->plainParamToNormalized(p.id, p.plain), added);
@@ -292,6 +292,7 @@ class Vst3Instance {
     data.inputs = inL != nullptr ? &input : nullptr;
     data.outputs = outL != nullptr ? &output : nullptr;
     data.inputParameterChanges = &changes;
+    data.outputParameterChanges = &sent;  // meters and the like, which a plug-in may send
     host::AllocationCountingPause::Resume resume(pause);
     return processor_->process(data);
   }
