@@ -25,6 +25,7 @@
 #include <lv2/core/lv2.h>
 
 #include "bindings/clap/clap_abi.h"
+#include "tests/vst3/vst3_host.h"
 #endif
 
 namespace {
@@ -144,6 +145,60 @@ class ClapRun {
   double pluginNs_ = 0, floorNs_ = 0;
 };
 
+// One VST 3 component at one setting against the floor, a process() call
+// and a floor block in turn, each timed. The settings reach it in a
+// zero-frame call before it starts; timed calls carry no points.
+class Vst3Run {
+ public:
+  Vst3Run(const velmor::test::Vst3Module& module, const std::string& cid, const std::vector<float>& controls,
+          int32_t block)
+      : instance_(module, cid.data()), block_(block), left_(velmor::bench::NoiseSignal(1024 * 64, 1)),
+        right_(velmor::bench::NoiseSignal(1024 * 64, 2)), outL_(1024), outR_(1024) {
+    instance_.Activate(44100.0, 1024);
+    std::vector<velmor::test::Vst3Point> points;
+    for (size_t k = 0; k + 1 < controls.size(); ++k) points.push_back({0, static_cast<uint32_t>(k), controls[k]});
+    instance_.Process(nullptr, nullptr, nullptr, nullptr, 0, points);
+    input_.numChannels = output_.numChannels = 2;
+    input_.channelBuffers32 = in_;
+    output_.channelBuffers32 = out_;
+    data_.symbolicSampleSize = velmor::vst3::kSample32;
+    data_.numSamples = block_;
+    data_.numInputs = data_.numOutputs = 1;
+    data_.inputs = &input_;
+    data_.outputs = &output_;
+    data_.inputParameterChanges = &none_;
+    for (int w = 0; w < 16; ++w) Round();
+    pluginNs_ = floorNs_ = 0;
+  }
+
+  void Round() {
+    const size_t at = (round_++ % 64) * 1024;
+    in_[0] = left_.data() + at, in_[1] = right_.data() + at;
+    out_[0] = outL_.data(), out_[1] = outR_.data();
+    const auto t0 = std::chrono::steady_clock::now();
+    instance_.processor().process(data_);
+    const auto t1 = std::chrono::steady_clock::now();
+    floor_.Run(in_[0], in_[1], out_[0], out_[1], block_);
+    const auto t2 = std::chrono::steady_clock::now();
+    pluginNs_ += std::chrono::duration<double, std::nano>(t1 - t0).count();
+    floorNs_ += std::chrono::duration<double, std::nano>(t2 - t1).count();
+  }
+  double Ratio() const { return pluginNs_ / floorNs_; }
+
+ private:
+  velmor::test::Vst3Instance instance_;
+  int32_t block_;
+  std::vector<float> left_, right_, outL_, outR_;
+  float* in_[2] = {};
+  float* out_[2] = {};
+  velmor::vst3::AudioBusBuffers input_{}, output_{};
+  velmor::test::vst3_host_detail::Changes none_;
+  velmor::vst3::ProcessData data_{};
+  velmor::bench::FloorProbe floor_;
+  size_t round_ = 0;
+  double pluginNs_ = 0, floorNs_ = 0;
+};
+
 // The LV2 descriptor of a plug-in (VelmorPitchShifter: urn:velmor:pitch_shifter).
 const LV2_Descriptor* Lv2Descriptor(void* library, const std::string& plugin) {
   std::string uri;
@@ -214,8 +269,15 @@ int main(int argc, char** argv) {
     return 1;
   }
   const auto& factory = *static_cast<const clap::PluginFactory*>(entry->get_factory(clap::kPluginFactoryId));
+  std::string vst3Error;
+  const auto vst3Module = test::Vst3Module::Load(VELMOR_VST3_MODULE, &vst3Error);
+  if (!vst3Module) {
+    std::fprintf(stderr, "velmor_ratio: %s\n", vst3Error.c_str());
+    return 1;
+  }
+  const auto vst3Classes = vst3Module->Classes();
   std::vector<std::vector<double>> at1024(cases.size()), at64(cases.size()), clap1024(cases.size()),
-      clap64(cases.size());
+      clap64(cases.size()), vst1024(cases.size()), vst64(cases.size());
   for (int r = 0; r < repetitions; ++r) {
     for (size_t k = 0; k < cases.size(); ++k) {
       host::Plugin& plugin = *plugins[cases[k].plugin];
@@ -241,6 +303,17 @@ int main(int argc, char** argv) {
       for (int i = 0; i < kRounds * bench::kBlock / kSmallBlock; ++i) clapSmall.Round();
       clap1024[k].push_back(clapLarge.Ratio());
       clap64[k].push_back(clapSmall.Ratio());
+      size_t effect = 0;
+      for (size_t p = 0; p < std::size(test::kPluginNames); ++p)
+        if (cases[k].plugin == test::kPluginNames[p]) effect = p;
+      const std::string cid(vst3Classes[2 * effect].cid, 16);
+      std::vector<float> plain = controls;  // the plain values: Vst3Run normalizes them
+      Vst3Run vstLarge(*vst3Module, cid, plain, 1024);
+      for (int i = 0; i < kRounds * bench::kBlock / 1024; ++i) vstLarge.Round();
+      Vst3Run vstSmall(*vst3Module, cid, plain, kSmallBlock);
+      for (int i = 0; i < kRounds * bench::kBlock / kSmallBlock; ++i) vstSmall.Round();
+      vst1024[k].push_back(vstLarge.Ratio());
+      vst64[k].push_back(vstSmall.Ratio());
     }
   }
   std::printf("\n%-20s %10s %10s %8s  %10s %10s %8s  %9s %9s\n", "LV2 and CLAP", "LV2@1024", "LV2@64", "64/1024",
@@ -250,6 +323,11 @@ int main(int argc, char** argv) {
                 Median(at1024[k]), Median(at64[k]), Median(at64[k]) / Median(at1024[k]), Median(clap1024[k]),
                 Median(clap64[k]), Median(clap64[k]) / Median(clap1024[k]), Median(clap1024[k]) / Median(at1024[k]),
                 Median(clap64[k]) / Median(at64[k]));
+  std::printf("\n%-20s %10s %10s %8s  %9s %9s\n", "VST 3", "VST3@1024", "VST3@64", "64/1024", "VST3/LV2", "@64");
+  for (size_t k = 0; k < cases.size(); ++k)
+    std::printf("%-20s %10.2f %10.2f %8.2f  %9.2f %9.2f\n", cases[k].label.c_str(), Median(vst1024[k]), Median(vst64[k]),
+                Median(vst64[k]) / Median(vst1024[k]), Median(vst1024[k]) / Median(at1024[k]),
+                Median(vst64[k]) / Median(at64[k]));
   entry->deinit();
   dlclose(clapLibrary);
   dlclose(library);
