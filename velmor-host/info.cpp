@@ -19,25 +19,37 @@ const char* KindName(host::ItemKind kind) {
 
 namespace {
 
-// The descriptor as an HTML fragment (Japanese headings): the name, the
-// information line and a table of the items.
-void PrintHtml(const host::Description& d, const std::string& file) {
+// The words of the table, in Japanese or English; the items' own labels are
+// the plug-in's, as the editor shows them.
+struct HtmlWords {
+  const char* header;
+  const char* slider;
+  const char* list;
+  const char* to;
+};
+constexpr HtmlWords kJapanese{"<th>項目</th><th>種類</th><th>範囲</th><th>初期値</th><th>刻み</th><th>選択肢</th>",
+                              "トラックバー", "リスト", "〜"};
+constexpr HtmlWords kEnglish{"<th>Item</th><th>Kind</th><th>Range</th><th>Default</th><th>Step</th><th>Options</th>",
+                             "slider", "list", "to"};
+
+// The descriptor as an HTML fragment: the name, the information line and a
+// table of the items.
+void PrintHtml(const host::Description& d, const std::string& file, const HtmlWords& words) {
   std::printf("<h2>%s <small>(%s)</small></h2>\n", XmlEscape(d.name).c_str(), XmlEscape(file).c_str());
   std::printf("<p class=\"information\">%s</p>\n", XmlEscape(d.information).c_str());
-  std::printf("<table class=\"items\">\n<thead><tr><th>項目</th><th>種類</th><th>範囲</th><th>初期値</th>"
-              "<th>刻み</th><th>選択肢</th></tr></thead>\n<tbody>\n");
+  std::printf("<table class=\"items\">\n<thead><tr>%s</tr></thead>\n<tbody>\n", words.header);
   for (const host::ItemInfo& item : d.items) {
     std::printf("<tr><th scope=\"row\">%s</th>", XmlEscape(item.label).c_str());
     if (item.kind == host::ItemKind::Track) {
-      std::printf("<td>トラックバー</td><td>%g 〜 %g</td><td>%g</td><td>%g</td><td></td></tr>\n", item.min, item.max,
-                  item.defaultValue, item.step);
+      std::printf("<td>%s</td><td>%g %s %g</td><td>%g</td><td>%g</td><td></td></tr>\n", words.slider, item.min,
+                  words.to, item.max, item.defaultValue, item.step);
     } else {
       std::string options, initial;
       for (const auto& option : item.options) {
         options += (options.empty() ? "" : "<br>") + std::to_string(option.value) + ": " + XmlEscape(option.name);
         if (option.value == item.defaultValue) initial = XmlEscape(option.name);
       }
-      std::printf("<td>リスト</td><td></td><td>%s</td><td></td><td>%s</td></tr>\n",
+      std::printf("<td>%s</td><td></td><td>%s</td><td></td><td>%s</td></tr>\n", words.list,
                   initial.empty() ? std::to_string(static_cast<int64_t>(item.defaultValue)).c_str() : initial.c_str(),
                   options.c_str());
     }
@@ -49,10 +61,11 @@ void PrintHtml(const host::Description& d, const std::string& file) {
 
 int Info(Arguments& args) {
   std::string path;
-  bool html = false;
+  bool html = false, english = false;
   while (!args.Empty()) {
     const std::string word = args.Next("PLUGIN");
     if (word == "--html") html = true;
+    else if (word == "--english") english = true;
     else if (word.rfind("--", 0) == 0) throw UsageError("unknown option " + word);
     else if (path.empty()) path = word;
     else throw UsageError("info takes one PLUGIN");
@@ -61,7 +74,7 @@ int Info(Arguments& args) {
   auto plugin = OpenPlugin(path);
   const host::Description& d = plugin->description();
   if (html) {
-    PrintHtml(d, path.substr(path.find_last_of("/\\") + 1));
+    PrintHtml(d, path.substr(path.find_last_of("/\\") + 1), english ? kEnglish : kJapanese);
     return 0;
   }
   std::printf("name:        %s\nlabel:       %s\ninformation: %s\nflags:       %d\nitems:\n", d.name.c_str(),

@@ -59,11 +59,12 @@ struct Command {
 
 const Command kCommands[] = {
     {"info", [](velmor::cli::Arguments& a, const char*) { return velmor::cli::Info(a); },
-     "usage: velmor-host info PLUGIN [--html]\n\n"
+     "usage: velmor-host info PLUGIN [--html [--english]]\n\n"
      "Prints the plug-in's name, label and information line, then every item:\n"
      "kind, label, default, range and step, and the options with their values.\n"
      "With --html, the same as an HTML fragment (a heading, the information line\n"
-     "and a table of the items, in Japanese).\n",
+     "and a table of the items, its headings in Japanese, or with --english in\n"
+     "English; the labels are the plug-in's own).\n",
      false},
     {"render", [](velmor::cli::Arguments& a, const char*) { return velmor::cli::Render(a); },
      "usage: velmor-host render PLUGIN IN OUT [--set NAME=VALUE]... [options]\n"

@@ -173,7 +173,8 @@ CHECKS = """(() => {
       .filter(h => !document.getElementById(h.slice(1)));
   const unexplained = [];
   for (const section of document.querySelectorAll('section')) {
-    const notes = new Set([...section.querySelectorAll('dl.notes dt')].map(d => d.textContent.trim()));
+    const notes = new Set([...section.querySelectorAll('dl.notes dt')]
+        .map(d => (d.querySelector('.label') || d).textContent.trim()));
     for (const th of section.querySelectorAll('table.items th[scope=row]'))
       if (!notes.has(th.textContent.trim())) unexplained.push(section.id + ': ' + th.textContent.trim());
   }
