@@ -32,8 +32,10 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <utility>
 
+#include "framework/block_trace.h"
 #include "framework/continuity.h"
 #include "framework/effect_handler.h"
 #include "framework/object_state.h"
@@ -69,8 +71,10 @@ class PluginInstance {
   static constexpr size_t kDryFrames = 4096;
   static constexpr double kFadeSeconds = 0.01;
 
-  // Setup: allocates the object's state; throws std::bad_alloc.
-  PluginInstance(const EffectHandler& effect, double sampleRate) : effect_(&effect), state_(effect) {
+  // Setup: allocates the object's state; throws std::bad_alloc. `tag` names
+  // the instance's kind in a trace build's file names ("lv2-delay-...").
+  PluginInstance(const EffectHandler& effect, double sampleRate, const char* tag = "plugin")
+      : effect_(&effect), state_(effect), trace_(std::string(tag) + "-" + effect.info->slug) {
     SetSampleRate(sampleRate);
     for (size_t k = 0; k < items().size(); ++k) {
       raw_[k] = items()[k].defaultValue;
@@ -96,6 +100,7 @@ class PluginInstance {
   // A new object: a fresh state and frame counter, the fade as the switch
   // stands. The values stay.
   void Restart() {
+    trace_.NewObject(static_cast<uint32_t>(sampleRate_));
     state_.Reset();
     frame_ = 0;
     lastFrame_ = 0;
@@ -188,14 +193,17 @@ class PluginInstance {
     block.sampleCount = static_cast<int32_t>(n);
     if (effect_->readsSampleRate) block.sampleRate = sampleRate_;
     ContinueObject(*effect_, state_.get(), lastFrame_, frame_);
+    trace_.Before(static_cast<uint32_t>(n), values_, items().size(), in.c[0], in.c[1]);
     // The values are held to their ranges, so finite: the block goes to the
     // handler directly.
     effect_->processBlock(state_.get(), block, ItemValues(values_), in.c[0], in.c[1], out.c[0], out.c[1]);
+    trace_.After(static_cast<uint32_t>(n), out.c[0], out.c[1]);
     frame_ = static_cast<int32_t>(static_cast<uint32_t>(frame_) + 1u);
   }
 
   const EffectHandler* effect_;
   OwnedState state_;
+  BlockTrace trace_;  // records every block in a developer's build, nothing otherwise
   float sampleRate_ = 0.0f;
   float fadeStep_ = 1.0f;  // the effect's share of the output moves this far per sample
   int32_t frame_ = 0;      // the frame number of the next block

@@ -89,7 +89,7 @@ struct Parameter {
 
 class ClapPlugin {
  public:
-  ClapPlugin(const EffectHandler& effect, size_t index) : instance_(effect, 44100.0), shared_(instance_) {
+  ClapPlugin(const EffectHandler& effect, size_t index) : instance_(effect, 44100.0, "clap"), shared_(instance_) {
     plugin_ = Plugin{&gDescriptors.table[index], this, &Init, &Destroy, &Activate, &Deactivate,
                      &StartProcessing, &StopProcessing, &Reset, &ProcessCall, &GetExtension, &OnMainThread};
   }

@@ -13,7 +13,6 @@
 #include <string>
 
 #include "bindings/lv2/ports.h"
-#include "bindings/lv2/run_trace.h"
 #include "bindings/lv2/uris.h"
 #include "effect_handlers.h"
 #include "framework/plugin_instance.h"
@@ -23,13 +22,12 @@ namespace {
 
 struct Instance {
   PluginInstance plugin;
-  RunTrace trace;  // records each run() in a developer's build, nothing otherwise
   const float* in[2] = {};
   float* out[2] = {};
   const float* controls[kMaxItems] = {};
   const float* enabled = nullptr;
 
-  Instance(const EffectHandler& effect, double rate) : plugin(effect, rate), trace(effect.info->slug) {}
+  Instance(const EffectHandler& effect, double rate) : plugin(effect, rate, "lv2") {}
   const EffectInfo& info() const { return plugin.info(); }
 };
 
@@ -73,12 +71,7 @@ void RunBlock(Instance* self, uint32_t sampleCount) {
   self->plugin.Process(self->in[0], self->in[1], self->out[0], self->out[1], sampleCount);
 }
 
-void Run(LV2_Handle handle, uint32_t sampleCount) {
-  auto* self = static_cast<Instance*>(handle);
-  self->trace.Before(sampleCount, self->controls, self->info().items.size(), self->in);
-  RunBlock(self, sampleCount);
-  self->trace.After(sampleCount, self->out);
-}
+void Run(LV2_Handle handle, uint32_t sampleCount) { RunBlock(static_cast<Instance*>(handle), sampleCount); }
 
 void Deactivate(LV2_Handle) {}
 

@@ -140,7 +140,7 @@ class RefCounted {
 class Component final : public IComponent, public IAudioProcessor, RefCounted {
  public:
   explicit Component(size_t effect)
-      : effect_(effect), instance_(*kAllEffects[effect], 44100.0), mirror_(instance_) {}
+      : effect_(effect), instance_(*kAllEffects[effect], 44100.0, "vst3"), mirror_(instance_) {}
 
   // FUnknown
   tresult VELMOR_VST3_API queryInterface(const TUID iid, void** obj) override {
