@@ -59,6 +59,30 @@ function(velmor_plugin_library name output_dir)
   endif()
 endfunction()
 
+# velmor_format_module(<target> <output dir> <file name> <exports map>
+#                      <sources>...): a plug-in library of another format
+# (LV2, CLAP, VST 3) carrying every effect, named <file name> in <output
+# dir>, exporting only what <exports map> names (on Windows, only what the
+# sources mark dllexport). Self-contained on Windows.
+function(velmor_format_module target output_dir file_name exports_map)
+  velmor_effect_objects(effect_objects)
+  add_library(${target} MODULE ${ARGN} ${effect_objects})
+  target_link_libraries(${target} PRIVATE velmor_framework)
+  set_target_properties(${target} PROPERTIES
+    OUTPUT_NAME ${file_name} PREFIX "" SUFFIX ""
+    CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON
+    LIBRARY_OUTPUT_DIRECTORY ${output_dir} RUNTIME_OUTPUT_DIRECTORY ${output_dir})
+  if(WIN32)
+    target_link_options(${target} PRIVATE -static -static-libgcc -static-libstdc++ -Wl,--exclude-all-symbols
+                        $<$<CONFIG:Release>:-s>)
+  else()
+    target_link_options(${target} PRIVATE -Wl,--version-script=${exports_map})
+    if(NOT VELMOR_SANITIZE)
+      target_link_options(${target} PRIVATE -Wl,--no-undefined)
+    endif()
+  endif()
+endfunction()
+
 # velmor_effect(<folder>): effects/<folder> compiled once, as the object
 # library velmor_effect_<folder>, for every binding that carries it.
 function(velmor_effect folder)

@@ -45,6 +45,15 @@ struct Stereo {
   size_t size() const { return left.size(); }
 };
 
+// n frames of noise (-0.7 to 0.7, independent channels) from a generator.
+template <class Random>
+Stereo RandomStereo(size_t n, Random& rng) {
+  Stereo s(n);
+  for (size_t i = 0; i < n; ++i)
+    s.left[i] = static_cast<float>(rng() % 14001) / 10000.0f - 0.7f, s.right[i] = static_cast<float>(rng() % 14001) / 10000.0f - 0.7f;
+  return s;
+}
+
 // A unit impulse in both channels at index 0, then silence.
 inline Stereo Impulse(size_t n) {
   Stereo s(n);

@@ -65,13 +65,6 @@ double RandomValue(const host::ItemInfo& item, std::mt19937& rng) {
   return std::uniform_real_distribution<double>(item.min, item.max)(rng);
 }
 
-Stereo Noise(size_t n, std::mt19937& rng) {
-  Stereo s(n);
-  std::uniform_real_distribution<float> u(-0.7f, 0.7f);
-  for (size_t i = 0; i < n; ++i) s.left[i] = u(rng), s.right[i] = u(rng);
-  return s;
-}
-
 class Clap : public ::testing::TestWithParam<size_t> {
  protected:
   void SetUp() override {
@@ -174,7 +167,7 @@ TEST_P(Clap, SameSamplesAsTheAviUtl2PluginWithEventsAtTheirFrames) {
         events.push_back({n ? static_cast<uint32_t>(rng() % n) : 0, static_cast<clap::Id>(k), RandomValue(items()[k], rng)});
       }
       std::sort(events.begin(), events.end(), [](auto& a, auto& b) { return a.time < b.time; });
-      const Stereo in = Noise(n, rng);
+      const Stereo in = RandomStereo(n, rng);
       Stereo got = in, want;
       if (trial % 2) {
         got = Stereo(n, 9.0f, -9.0f);
@@ -210,7 +203,7 @@ TEST_P(Clap, SameSamplesAsTheAviUtl2PluginWithEventsAtTheirFrames) {
 TEST_P(Clap, BypassFadesToTheDryInputAndBack) {
   constexpr uint32_t kFade = 480, kCall = 2000;
   std::mt19937 rng(3);
-  const Stereo in = Noise(4 * kCall, rng);
+  const Stereo in = RandomStereo(4 * kCall, rng);
   Stereo want = RunBlocks(*reference_, in, kCall, {.id = 77, .sampleRate = 48000});
   ASSERT_TRUE(instance_->Activate(48000));
   Stereo got = in;
@@ -246,7 +239,7 @@ TEST_P(Clap, StateSurvivesAReloadAndDamageChangesNothing) {
 
   ClapInstance reloaded(Library(), PluginId(GetParam()).c_str());
   ASSERT_TRUE(reloaded.Load(blob));
-  const Stereo in = Noise(3000, rng);
+  const Stereo in = RandomStereo(3000, rng);
   Stereo a = in, b = in;
   for (ClapInstance* i : {instance_.get(), &reloaded}) {
     ASSERT_TRUE(i->Activate(44100));
@@ -280,7 +273,7 @@ TEST_P(Clap, ProcessDoesNotAllocate) {
   ASSERT_TRUE(instance_->Activate(44100));
   for (int call = 0; call < 30; ++call) {
     const uint32_t n = rng() % 3000;
-    Stereo io = Noise(n, rng);
+    Stereo io = RandomStereo(n, rng);
     const size_t k = rng() % items().size();
     const std::vector<ClapEvent> events = {{n / 2, static_cast<clap::Id>(k), RandomValue(items()[k], rng)},
                                            {n / 3 * 2, 1000, static_cast<double>(call % 5 == 0)}};

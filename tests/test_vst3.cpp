@@ -77,13 +77,6 @@ TEST(Vst3Module, ListsEachEffectsComponentAndController) {
   }
 }
 
-Stereo Noise(size_t n, std::mt19937& rng) {
-  Stereo s(n);
-  std::uniform_real_distribution<float> u(-0.7f, 0.7f);
-  for (size_t i = 0; i < n; ++i) s.left[i] = u(rng), s.right[i] = u(rng);
-  return s;
-}
-
 class Vst3 : public ::testing::TestWithParam<size_t> {
  protected:
   void SetUp() override {
@@ -198,7 +191,7 @@ TEST_P(Vst3, SameSamplesAsTheAviUtl2PluginWithPointsAtTheirOffsets) {
         points.push_back({n ? static_cast<int32_t>(rng() % static_cast<uint32_t>(n)) : 0, static_cast<uint32_t>(k), Random(k, rng)});
       }
       std::stable_sort(points.begin(), points.end(), [](auto& a, auto& b) { return a.offset < b.offset; });
-      const Stereo in = Noise(static_cast<size_t>(n), rng);
+      const Stereo in = RandomStereo(static_cast<size_t>(n), rng);
       Stereo got = in, want;
       if (call % 11 == 5) {
         instance_->Process(nullptr, nullptr, nullptr, nullptr, n, points);  // no buffers: the points only
@@ -236,7 +229,7 @@ TEST_P(Vst3, SameSamplesAsTheAviUtl2PluginWithPointsAtTheirOffsets) {
 TEST_P(Vst3, BypassFadesToTheDryInputAndBack) {
   constexpr int32_t kFade = 480, kCall = 2000;
   std::mt19937 rng(4);
-  const Stereo in = Noise(4 * kCall, rng);
+  const Stereo in = RandomStereo(4 * kCall, rng);
   const Stereo want = RunBlocks(*reference_, in, kCall, {.id = 78, .sampleRate = 48000});
   ASSERT_TRUE(instance_->Activate(48000));
   Stereo got = in;
@@ -272,7 +265,7 @@ TEST_P(Vst3, StateSurvivesAReloadAndDamageChangesNothing) {
     EXPECT_EQ(reloaded->controller().normalizedParamToPlain(static_cast<ParamID>(k),
                                                            reloaded->controller().getParamNormalized(static_cast<ParamID>(k))),
               settings[k].plain);
-  const Stereo in = Noise(2000, rng);
+  const Stereo in = RandomStereo(2000, rng);
   Stereo a = in, b = in;
   for (auto* i : {instance_.get(), reloaded.get()}) {
     Stereo& io = i == reloaded.get() ? b : a;
@@ -301,7 +294,7 @@ TEST_P(Vst3, ProcessDoesNotAllocate) {
   ASSERT_TRUE(instance_->Activate(44100));
   for (int call = 0; call < 30; ++call) {
     const int32_t n = static_cast<int32_t>(rng() % 3000);
-    Stereo io = Noise(static_cast<size_t>(n), rng);
+    Stereo io = RandomStereo(static_cast<size_t>(n), rng);
     const size_t k = rng() % items().size();
     const std::vector<Vst3Point> points = {{n / 2, static_cast<uint32_t>(k), Random(k, rng)},
                                            {n / 3 * 2, 1000, static_cast<double>(call % 5 == 0)}};
