@@ -61,6 +61,10 @@ std::unique_ptr<host::Plugin> OpenPlugin(const std::string& path);
 
 // The index of an item given by its label or 1-based index, or a usage error.
 size_t FindItemOrFail(const host::Plugin& plugin, const std::string& name);
+// Full-width ASCII and the ideographic space as their ASCII forms.
+std::string FoldWidth(const std::string& text);
+// The LV2 port symbols of one of our plug-ins' items; empty for others.
+std::vector<std::string> ItemSymbols(const host::Description& description);
 // A value for an item: a number for a slider; an option text or a whole
 // number for a drop-down list. A usage error otherwise.
 double ParseItemValue(const host::ItemInfo& item, const std::string& value);
@@ -85,13 +89,16 @@ class AudioReader {
   AudioReader& operator=(const AudioReader&) = delete;
   int sampleRate() const { return rate_; }
   int64_t frames() const { return frames_; }
+  // The frames the file's header says it holds: more than frames() when the
+  // file was cut short.
+  int64_t declaredFrames() const { return declaredFrames_; }
   // Reads up to n frames into left and right; returns the number read.
   size_t Read(float* left, float* right, size_t n);
 
  private:
   void* file_ = nullptr;
   int rate_ = 0, channels_ = 0;
-  int64_t frames_ = 0;
+  int64_t frames_ = 0, declaredFrames_ = 0;
   std::vector<float> interleaved_;
 };
 
@@ -126,11 +133,15 @@ class AudioWriter {
   void Commit();
   // Whether the format holds integers, so that samples beyond full scale clip.
   bool fixedPoint() const { return fixedPoint_; }
+  // Samples that were NaN or infinite, written as 0 or full scale (a format
+  // of integers only).
+  size_t notFinite() const { return notFinite_; }
 
  private:
   TemporaryFile output_;
   void* file_ = nullptr;
   bool fixedPoint_ = false;
+  size_t notFinite_ = 0;
   std::vector<float> interleaved_;
 };
 

@@ -7,6 +7,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -91,11 +92,15 @@ bool IsFolder(const std::string& path) {
   return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-// Refuses an output name that is a folder, or that names one by its slash.
+// Refuses an output name that is a folder, or that names one by its slash,
+// or whose folder is missing.
 void CheckOutputName(const std::string& path) {
   if (!path.empty() && (path.back() == '/' || IsFolder(path)))
     throw Failure("cannot write " + path + ": it is a folder; name a file in it, such as " +
                   (path.back() == '/' ? path : path + "/") + "out.wav");
+  const size_t slash = path.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  if (!IsFolder(folder)) throw Failure("cannot write " + path + ": the folder " + folder + " does not exist");
 }
 
 }  // namespace
@@ -134,6 +139,18 @@ AudioReader::AudioReader(const std::string& path) {
   rate_ = info.samplerate;
   channels_ = info.channels;
   frames_ = info.frames;
+  declaredFrames_ = frames_;
+  // A file cut short: libsndfile reads what is there and logs the data
+  // chunk's size as the header says it ("data : 352800 (should be 49912)").
+  char log[4096] = {};
+  sf_command(file, SFC_GET_LOG_INFO, log, sizeof log);
+  for (const char* chunk : {"\ndata : ", "\nSSND : "}) {
+    const char* at = std::strstr(log, chunk);
+    unsigned long long said = 0, held = 0;
+    if (at != nullptr && std::sscanf(at + std::strlen(chunk), "%llu (should be %llu)", &said, &held) == 2 && held > 0 &&
+        said > held)
+      declaredFrames_ = static_cast<int64_t>(static_cast<double>(frames_) * static_cast<double>(said) / static_cast<double>(held));
+  }
 }
 
 AudioReader::~AudioReader() {
@@ -164,8 +181,10 @@ AudioWriter::AudioWriter(const std::string& path, int sampleRate) : output_(path
   file_ = sf_open(output_.path().c_str(), SFM_WRITE, &info);
   if (file_ == nullptr) throw Failure("cannot write " + path + ": " + sf_strerror(nullptr));
   // Samples beyond full scale are clipped, never wrapped round, when the
-  // format holds integers.
+  // format holds integers; and no PEAK chunk, whose time stamp would make
+  // two renders of one input differ.
   sf_command(static_cast<SNDFILE*>(file_), SFC_SET_CLIPPING, nullptr, SF_TRUE);
+  sf_command(static_cast<SNDFILE*>(file_), SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
 }
 
 // Closed before the temporary file (a member) removes what was not committed.
@@ -179,6 +198,11 @@ void AudioWriter::Write(const float* left, const float* right, size_t n) {
     interleaved_[2 * i] = left[i];
     interleaved_[2 * i + 1] = right[i];
   }
+  // A format of whole numbers holds no NaN or infinity: NaN is written as 0,
+  // an infinity as full scale (clipped), and each is counted.
+  if (fixedPoint_)
+    for (float& x : interleaved_)
+      if (!std::isfinite(x)) x = std::isnan(x) ? 0.0f : std::copysign(1.0f, x), ++notFinite_;
   if (sf_writef_float(static_cast<SNDFILE*>(file_), interleaved_.data(), static_cast<sf_count_t>(n)) !=
       static_cast<sf_count_t>(n))
     throw Failure("cannot write " + output_.finalPath() + ": " + sf_strerror(static_cast<SNDFILE*>(file_)));

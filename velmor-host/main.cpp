@@ -1,8 +1,10 @@
 // velmor-host: renders audio files through AviUtl2 audio filter plug-ins,
 // validates plug-ins and plots what they do to test signals.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "framework/version.h"
 #include "velmor-host/cli.h"
@@ -70,19 +72,22 @@ const Command kCommands[] = {
      "usage: velmor-host render PLUGIN IN OUT [--set NAME=VALUE]... [options]\n"
      "       velmor-host render IN OUT --plugin FILE [--set NAME=VALUE]... [--plugin FILE ...]...\n"
      "                          [--fps N] [--block N] [--rate HZ] [--rate-as-is] [--id N]\n"
-     "                          [--quiet] [--stats]\n\n"
+     "                          [--tail SECONDS] [--quiet] [--stats]\n\n"
      "Reads IN (any file libsndfile reads: WAV, FLAC, AIFF, ...) and feeds it to the\n"
      "plug-ins as the editor plays one object: one block per video frame (sample rate\n"
      "/ fps samples; the last block shorter), frame numbers 0, 1, 2, ...  Each block\n"
-     "passes through every plug-in in the order given, with the same object id and\n"
-     "frame number; each --set belongs to the plug-in named before it.  Mono files\n"
+     "passes through every plug-in in the order given, with the same frame number;\n"
+     "each --set and --id belongs to the plug-in named before it.  Mono files\n"
      "are fed as two identical channels; files with more channels are refused.\n"
      "OUT is written through libsndfile, its format from the extension (.wav: 32-bit\n"
      "float, the default; .flac: 24-bit; .aiff, .caf, .w64, .au: float; .ogg).\n\n"
      "  --plugin FILE     the next plug-in of the stack\n"
-     "  --set NAME=VALUE  an item by its exact label or 1-based index; a drop-down\n"
-     "                    list takes an option text or an option number.  Quote a\n"
-     "                    label with parentheses for the shell: --set '音量(原音)=50'\n"
+     "  --set NAME=VALUE  an item by its label (full-width letters, digits and\n"
+     "                    parentheses as typed on a Japanese keyboard match too), its\n"
+     "                    LV2 port symbol (our plug-ins: cutoff, band_100) or its\n"
+     "                    1-based index; a drop-down list takes an option text or an\n"
+     "                    option number.  Quote a label with parentheses for the\n"
+     "                    shell: --set '音量(原音)=50'.  Values are finite decimals.\n"
      "  --set NAME=T:V,T:V,...\n"
      "                    keyframes, T in seconds from the start (0 or later), each\n"
      "                    later than the one before: the\n"
@@ -94,15 +99,21 @@ const Command kCommands[] = {
      "                    LV2 hosts run them (ffmpeg: 1024, lv2apply: 1)\n"
      "  --rate HZ         tell the plug-ins this project rate (samples are not resampled)\n"
      "  --rate-as-is      tell the plug-ins the file's own rate (the default)\n"
-     "  --id N            the timeline object's id (default 1)\n"
+     "  --id N            the timeline object's id (default 1); after a --plugin, that\n"
+     "                    plug-in's own.  Two uses of one library with one id share\n"
+     "                    one object's state, as in the editor (a warning says so)\n"
+     "  --tail SECONDS    silence after the input, so that echoes and releases ring out\n"
      "  --quiet           no progress bar (shown only when stderr is a terminal)\n"
      "  --stats           print, for input and output, peak and RMS (dBFS), integrated\n"
      "                    loudness (LUFS), loudness range (LU) and true peak (dBTP),\n"
      "                    and the speed\n\n"
      "Warnings (on stderr, once each): an input sample that is not a finite number,\n"
-     "with its time; output beyond full scale (clipped in .flac, kept in the float\n"
-     "formats), and with --stats a true peak above 0 dBTP.  Ctrl-C or a kill leaves\n"
-     "no partial file behind.\n\n"
+     "with its time; an input that ends before its header says; output beyond full\n"
+     "scale (clipped in .flac, kept in the float formats), and with --stats a true\n"
+     "peak above 0 dBTP; output that is not finite, written as 0 (NaN) or full scale\n"
+     "in .flac.  A plug-in named without a folder that is not in the current one is\n"
+     "looked for beside velmor-host (the build's plugins/, <prefix>/lib/velmor/).\n"
+     "Ctrl-C or a kill leaves no partial file behind.\n\n"
      "Example: an equalizer, then a low-pass whose cutoff falls from 8000 Hz to\n"
      "300 Hz over the first four seconds, then a delay:\n"
      "  velmor-host render in.wav out.wav --plugin VelmorEqualizer.auf2 --set 100Hz=6 \\\n"
@@ -169,6 +180,31 @@ const Command* FindCommand(const std::string& name) {
   return nullptr;
 }
 
+// Letters to change, add or drop to make one word of the other.
+size_t EditDistance(const std::string& a, const std::string& b) {
+  std::vector<size_t> row(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= b.size(); ++j) {
+      const size_t above = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
+// The command a misspelt one most likely meant, or null.
+const Command* Nearest(const std::string& name) {
+  const Command* best = nullptr;
+  size_t distance = 3;
+  for (const Command& c : kCommands)
+    if (const size_t d = EditDistance(name, c.name); d < distance) best = &c, distance = d;
+  return best;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -181,9 +217,22 @@ int main(int argc, char** argv) {
     return 0;
   }
   const std::string command = argv[1];
+  if (command == "help") {
+    // velmor-host help [COMMAND]: the usage, or a command's own.
+    const Command* about = argc > 2 ? FindCommand(argv[2]) : nullptr;
+    if (about == nullptr) {
+      std::fputs(kUsage, stdout);
+      return argc > 2 ? 2 : 0;
+    }
+    std::fputs(about->help, stdout);
+    if (about->measures) std::fputs(kMeasureOptions, stdout);
+    return 0;
+  }
   const Command* found = FindCommand(command);
   if (found == nullptr) {
-    std::fprintf(stderr, "velmor-host: unknown command '%s' (see velmor-host --help)\n", command.c_str());
+    const Command* meant = Nearest(command);
+    std::fprintf(stderr, "velmor-host: unknown command '%s'%s%s%s (see velmor-host --help)\n", command.c_str(),
+                 meant ? "; did you mean '" : "", meant ? meant->name : "", meant ? "'?" : "");
     return 2;
   }
   velmor::cli::Arguments args(argc, argv, 2);

@@ -348,6 +348,13 @@ class SvgChart {
 
 std::string RenderSvg(const Chart& chart) { return SvgChart(chart).Render(); }
 
+// A CSV field in quotes, its own quotes doubled.
+std::string CsvField(const std::string& text) {
+  std::string out = "\"";
+  for (char c : text) out += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return out + "\"";
+}
+
 std::string RenderCsv(const Chart& chart) {
   std::ostringstream csv;
   csv.precision(9);
@@ -355,7 +362,7 @@ std::string RenderCsv(const Chart& chart) {
   for (const Panel& p : chart.panels)
     for (const Series& s : p.series)
       for (size_t i = 0; i < std::min(s.x.size(), s.y.size()); ++i)
-        csv << '"' << p.title << "\",\"" << s.label << "\"," << s.x[i] << ',' << s.y[i] << '\n';
+        csv << CsvField(p.title) << ',' << CsvField(s.label) << ',' << s.x[i] << ',' << s.y[i] << '\n';
   return csv.str();
 }
 

@@ -124,6 +124,7 @@ struct Stage {
   std::vector<std::string> settings;
   std::unique_ptr<host::Plugin> plugin;
   std::vector<Automation> automations;
+  int64_t id = 0;  // the object; 0 until given: the render's --id
 };
 
 }  // namespace
@@ -137,6 +138,7 @@ struct RenderOptions {
   int64_t blockLength = 0;  // 0: one block per video frame
   int64_t id = 1;
   int rateOverride = 0;
+  double tail = 0.0;  // seconds of silence after the input
   bool quiet = false, stats = false;
 };
 
@@ -149,9 +151,10 @@ RenderOptions ParseRenderOptions(Arguments& args) {
     if (word == "--plugin") o.stages.push_back(Stage{args.Next("FILE after --plugin"), {}, nullptr, {}});
     else if (word == "--set") (o.stages.empty() ? leading : o.stages.back().settings).push_back(args.Next("NAME=VALUE after --set"));
     else if (word == "--fps") o.fps = ParseNumber(args.Next("N after --fps"), "--fps");
-    else if (word == "--block") o.blockLength = ParseInteger(args.Next("N after --block"), "--block");
-    else if (word == "--id") o.id = ParseInteger(args.Next("N after --id"), "--id");
-    else if (word == "--rate") o.rateOverride = ParseInt32(args.Next("HZ after --rate"), "--rate", 1, INT32_MAX);
+    else if (word == "--block") o.blockLength = ParseInt32(args.Next("N after --block"), "--block", 1, 1 << 24);
+    else if (word == "--id") (o.stages.empty() ? o.id : o.stages.back().id) = ParseInteger(args.Next("N after --id"), "--id");
+    else if (word == "--rate") o.rateOverride = ParseInt32(args.Next("HZ after --rate"), "--rate", 1000, 768000);
+    else if (word == "--tail") o.tail = ParseNumber(args.Next("SECONDS after --tail"), "--tail");
     else if (word == "--rate-as-is") o.rateOverride = 0;
     else if (word == "--quiet") o.quiet = true;
     else if (word == "--stats") o.stats = true;
@@ -167,8 +170,10 @@ RenderOptions ParseRenderOptions(Arguments& args) {
   } else if (!leading.empty()) {
     throw UsageError("--set " + leading.front() + " comes before any plug-in");
   }
-  if (!(o.fps > 0) || !std::isfinite(o.fps)) throw UsageError("--fps must be above 0");
-  if (o.blockLength < 0 || o.blockLength > (int64_t{1} << 24)) throw UsageError("--block must be 1 to 16777216");
+  if (!(o.fps > 0)) throw UsageError("--fps must be above 0");
+  if (o.tail < 0 || o.tail > 3600) throw UsageError("--tail must be 0 to 3600 seconds");
+  for (Stage& stage : o.stages)
+    if (stage.id == 0) stage.id = o.id;
   o.in = positional[0];
   o.out = positional[1];
   return o;
@@ -243,22 +248,46 @@ void PrintStats(const Meter& in, const Meter& out, double duration, double secon
 // One block through every plug-in of the stack in turn, as the editor runs
 // the filters of one object; moving values are taken at the block's start.
 void RunStack(std::vector<Stage>& stages, std::vector<float>& left, std::vector<float>& right, size_t n,
-              const host::BlockRequest& request, double start) {
+              host::BlockRequest request, double start) {
   for (Stage& stage : stages) {
     for (const Automation& a : stage.automations) stage.plugin->SetValue(a.item, a.At(start));
+    request.id = stage.id;
     if (!stage.plugin->Process(left.data(), right.data(), static_cast<int32_t>(n), request).result)
       throw Failure(stage.path + " failed on frame " + std::to_string(request.frame));
   }
+}
+
+// The plug-ins and their settings: an item set twice for one plug-in is a
+// mistake (keyframes go in one --set); one library used twice for one object
+// shares that object's state, as in the editor, which is said once.
+void OpenStages(std::vector<Stage>& stages) {
+  for (Stage& stage : stages) {
+    stage.plugin = OpenPlugin(stage.path);
+    for (const auto& s : stage.settings) {
+      stage.automations.push_back(ParseAutomation(*stage.plugin, s));
+      for (size_t k = 0; k + 1 < stage.automations.size(); ++k)
+        if (stage.automations[k].item == stage.automations.back().item) {
+          const std::string& label = stage.plugin->description().items[stage.automations[k].item].label;
+          throw UsageError(label + " is set twice for " + stage.path + "; one --set takes keyframes: " + label +
+                           "=0:VALUE,SECONDS:VALUE");
+        }
+    }
+  }
+  for (size_t a = 0; a < stages.size(); ++a)
+    for (size_t b = a + 1; b < stages.size(); ++b)
+      if (stages[a].path == stages[b].path && stages[a].id == stages[b].id) {
+        std::fprintf(stderr, "velmor-host render: warning: %s is used twice for object %lld: both uses share one "
+                     "object's state, as two uses of one effect on one object do in the editor; give each its own "
+                     "--id N to keep them apart\n", stages[a].path.c_str(), static_cast<long long>(stages[a].id));
+        return;
+      }
 }
 
 }  // namespace
 
 int Render(Arguments& args) {
   RenderOptions o = ParseRenderOptions(args);
-  for (Stage& stage : o.stages) {
-    stage.plugin = OpenPlugin(stage.path);
-    for (const auto& s : stage.settings) stage.automations.push_back(ParseAutomation(*stage.plugin, s));
-  }
+  OpenStages(o.stages);
   AudioReader input(o.in);
   // A video frame is one block, of rate / fps samples: at least one sample
   // and at most 2^24.
@@ -270,8 +299,14 @@ int Render(Arguments& args) {
   request.id = o.id;
   request.sampleRate = o.rateOverride ? o.rateOverride : input.sampleRate();
   const bool bar = !o.quiet && isatty(STDERR_FILENO);
-  const auto total = static_cast<size_t>(std::max<int64_t>(input.frames(), 0));
+  const auto inputFrames = static_cast<size_t>(std::max<int64_t>(input.frames(), 0));
   const double rate = input.sampleRate();
+  const auto total = inputFrames + static_cast<size_t>(std::llround(o.tail * rate));
+  bool inputEnded = false;
+  if (input.declaredFrames() > input.frames())
+    std::fprintf(stderr, "velmor-host render: warning: %s ends at %.3f s, although its header says %.3f s; rendered to "
+                 "its end\n", o.in.c_str(), static_cast<double>(input.frames()) / rate,
+                 static_cast<double>(input.declaredFrames()) / rate);
   Meter in(o.stats, input.sampleRate()), out(o.stats, input.sampleRate());
   double seconds = 0, firstOver = -1.0;
   size_t done = 0;
@@ -292,7 +327,15 @@ int Render(Arguments& args) {
     const size_t n = end - done;
     left.resize(n);
     right.resize(n);
-    const size_t got = input.Read(left.data(), right.data(), n);
+    // Past the input (its end, or --tail): silence.
+    size_t got = inputEnded ? 0 : input.Read(left.data(), right.data(), n);
+    if (!inputEnded && got < n && done + got < inputFrames) break;  // a read error: what was read is written
+    inputEnded = inputEnded || done + got >= inputFrames;
+    if (done + got < std::min(end, total) && done + got >= inputFrames) {
+      std::fill(left.begin() + static_cast<ptrdiff_t>(got), left.end(), 0.0f);
+      std::fill(right.begin() + static_cast<ptrdiff_t>(got), right.end(), 0.0f);
+      got = n;
+    }
     if (got == 0) break;
     if (const int64_t i = FirstWhere(left, right, got, notFinite); !warnedNotFinite && i >= 0) {
       std::fprintf(stderr, "velmor-host render: warning: %s holds a sample that is not a finite number (NaN or "
@@ -314,6 +357,10 @@ int Render(Arguments& args) {
     if (bar && (b % 30 == 0 || done == total)) Progress(done, total);
   }
   output.Commit();
+  if (output.notFinite() > 0)
+    std::fprintf(stderr, "velmor-host render: warning: the output holds %zu samples that are not finite numbers; %s "
+                 "holds whole numbers, so NaN is written as 0 and infinity as full scale\n", output.notFinite(),
+                 o.out.c_str());
   in.Finish(done);
   out.Finish(done);
   WarnOvers(o, out, firstOver, output.fixedPoint());

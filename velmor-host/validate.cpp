@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -372,6 +373,11 @@ bool ValidateOne(const std::string& path, double timeout, std::vector<Row>& rows
   const std::string shown = path.substr(path.find_last_of('/') + 1);
   if (access(path.c_str(), R_OK) != 0) {
     rows.push_back({shown, "load", "FAIL", std::string("cannot open: ") + std::strerror(errno)});
+    return false;
+  }
+  struct stat info {};
+  if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+    rows.push_back({shown, "load", "FAIL", "it is a folder, not a plug-in"});
     return false;
   }
   int fds[2];

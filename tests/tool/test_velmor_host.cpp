@@ -307,7 +307,7 @@ TEST(VelmorHost, ErrorsAreOneLineAndLeaveNoFile) {
       {"render " + filter + " " + dir / "in.wav " + out + " --set フィルタタイプ=99999999999", "from -2147483648 to"},
       {"render " + filter + " " + dir / "in.wav " + out + " --fps 1e-300", "--fps is too low"},
       {"render " + filter + " " + dir / "in.wav " + out + " --rate 1e10", "not a whole number"},
-      {"render " + filter + " " + dir / "in.wav " + out + " --rate 99999999999", "--rate must be a whole number from 1"},
+      {"render " + filter + " " + dir / "in.wav " + out + " --rate 99999999999", "--rate must be a whole number from 1000"},
       {"response " + filter + " --svg " + dir / "r.svg --rate 99999999999", "--rate must be a whole number"},
       {"signal " + dir / "s.wav --rate -99999999999", "--rate must be a whole number"},
       // Stacks and keyframes.
@@ -321,7 +321,7 @@ TEST(VelmorHost, ErrorsAreOneLineAndLeaveNoFile) {
       {"render " + filter + " " + dir / "none.wav " + out, "cannot read " + dir / "none.wav: there is no such file"},
       {"response " + filter + " --svg " + dir / "r.png", "--svg writes an SVG chart: name it with .svg"},
       {"render " + filter + " " + dir / "in.wav " + out + " --set カットオフ周波数=soon:100", "not a number"},
-      {"render " + filter + " " + dir / "in.wav " + out + " --set カットオフ周波数=nan:100", "not a number"},
+      {"render " + filter + " " + dir / "in.wav " + out + " --set カットオフ周波数=nan:100", "must be a finite number"},
       {"render " + dir / "in.wav " + out + " --plugin " + filter + " --plugin /nonexistent.auf2", "cannot open"},
       {"render " + dir / "in.wav " + out + " --plugin " + filter + " --plugin " + TestPlugin("test_probe") +
            " --set choice=fail", "test_probe.auf2 failed on frame 0"},
@@ -570,6 +570,121 @@ TEST(VelmorHost, MeasurementsSeeWhatThePluginsDo) {
     EXPECT_EQ(o.status, 2) << command;
     EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 1) << o.err;
   }
+}
+
+// What new users typed, each answered in one line that says what to do.
+TEST(VelmorHost, MistakesGetOneLineThatSaysWhatToDo) {
+  TempDir dir;
+  WriteSound(dir / "in.wav", Noise(44100, 2, 4410));
+  { std::ofstream(dir / "windows.auf2") << "MZ\x90 not an ELF file"; }
+  const std::string filter = Plugin("VelmorFilter"), in = dir / "in.wav", out = dir / "out.wav";
+  const std::string render = "render " + filter + " " + in + " " + out;
+  const std::pair<std::string, std::string> cases[] = {
+      {render + " --set カットオフ周波数=inf", "value for カットオフ周波数 must be a finite number, not 'inf'"},
+      {render + " --set カットオフ周波数=-inf", "must be a finite number, not '-inf'"},
+      {render + " --set カットオフ周波数=0x10", "value for カットオフ周波数 is not a number: '0x10'"},
+      {render + " --fps inf", "--fps must be a finite number, not 'inf'"},
+      {render + " --block 0", "--block must be a whole number from 1 to 16777216, not 0"},
+      {render + " --rate 1", "--rate must be a whole number from 1000 to 768000, not 1"},
+      {render + " --tail -1", "--tail must be 0 to 3600 seconds"},
+      {render + " --set カットオフ周波数=800 --set カットオフ周波数=900",
+       "カットオフ周波数 is set twice for " + filter + "; one --set takes keyframes: カットオフ周波数=0:VALUE,SECONDS:VALUE"},
+      {"render " + filter + " " + in + " " + dir / "nope/out.wav", "the folder " + dir / "nope" + " does not exist"},
+      {"info " + dir / "windows.auf2", "windows.auf2 is a Windows DLL; on Linux use the native build (build/default/plugins/)"},
+      {"info NoSuchPlugin.auf2", "cannot open NoSuchPlugin.auf2: it is in none of the current folder, "},
+      {"rendr", "unknown command 'rendr'; did you mean 'render'?"},
+      {render + " --set 音量=1", "(items: フィルタタイプ (type), カットオフ周波数 (cutoff), クォリティファクター (q))"},
+  };
+  for (const auto& [arguments, message] : cases) {
+    const Outcome o = Tool(arguments, dir.path());
+    EXPECT_NE(o.status, 0) << arguments;
+    EXPECT_NE(o.err.find(message), std::string::npos) << arguments << "\n" << o.err;
+    EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 1) << o.err;
+  }
+  const Outcome help = Tool("help"), renderHelp = Tool("help render");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("usage"), std::string::npos);
+  EXPECT_EQ(renderHelp.status, 0);
+  EXPECT_EQ(renderHelp.out.rfind("usage: velmor-host render", 0), 0u);
+  const Outcome folder = Tool("validate " + dir.path());
+  EXPECT_NE(folder.status, 0);
+  EXPECT_NE(folder.out.find("it is a folder, not a plug-in"), std::string::npos) << folder.out;
+}
+
+// Labels as Japanese keyboards type them (full-width parentheses and
+// digits), the LV2 port symbols, and a bare plug-in name from any folder:
+// the same render as the labels as the editor shows them.
+TEST(VelmorHost, LabelsAsTypedSymbolsAndBareNamesFindTheirItems) {
+  TempDir dir;
+  WriteSound(dir / "in.wav", Noise(44100, 2, 8820));
+  const std::string delay = Plugin("VelmorDelay");
+  ASSERT_EQ(Tool("render " + delay + " " + dir / "in.wav " + dir / "a.wav --set '音量(原音)=50' --set ディレイタイム=120").status, 0);
+  const Outcome typed = Tool("render " + delay + " " + dir / "in.wav " + dir / "b.wav --set '音量（原音）=５０' --set time=120");
+  EXPECT_EQ(typed.status, 0) << typed.err;
+  const Outcome bare = Tool("render VelmorDelay.auf2 " + dir / "in.wav " + dir / "c.wav --set dry=50 --set 'ディレイタイム=120'",
+                            dir.path());
+  EXPECT_EQ(bare.status, 0) << bare.err;
+  EXPECT_EQ(ReadSound(dir / "a.wav").samples, ReadSound(dir / "b.wav").samples);
+  EXPECT_EQ(ReadSound(dir / "a.wav").samples, ReadSound(dir / "c.wav").samples);
+}
+
+// Stacks keep each use's own object when given --id; uses that share one
+// are said to once. --tail lets echoes ring out. A WAV whose data ends early
+// is warned about with the times. Samples a format of integers cannot hold
+// are written as it can and counted. Two renders of one input are the same
+// bytes. CSV fields keep their quotes.
+TEST(VelmorHost, StacksTailsDamagedInputFormatsAndFiles) {
+  TempDir dir;
+  Sound click{44100, 2, std::vector<float>(2 * 13230, 0.0f)};
+  click.samples[0] = click.samples[1] = 1.0f;
+  WriteSound(dir / "click.wav", click);
+  const std::string delay = Plugin("VelmorDelay");
+  const std::string stack = "render " + dir / "click.wav " + dir / "stack.wav --plugin " + delay +
+                            " --set ディレイタイム=100 --plugin " + delay + " --set ディレイタイム=300";
+  const Outcome shared = Tool(stack);
+  EXPECT_EQ(shared.status, 0);
+  EXPECT_NE(shared.err.find("is used twice for object 1: both uses share one object's state"), std::string::npos)
+      << shared.err;
+  const Outcome apart = Tool("render " + dir / "click.wav " + dir / "apart.wav --plugin " + delay +
+                             " --id 1 --set ディレイタイム=100 --plugin " + delay + " --id 2 --set ディレイタイム=300");
+  EXPECT_EQ(apart.status, 0);
+  EXPECT_EQ(apart.err.find("used twice"), std::string::npos) << apart.err;
+  EXPECT_NE(ReadSound(dir / "apart.wav").samples, ReadSound(dir / "stack.wav").samples);
+
+  const Outcome tail = Tool("render " + delay + " " + dir / "click.wav " + dir / "tail.wav --set ディレイタイム=1000 --tail 1.5");
+  EXPECT_EQ(tail.status, 0) << tail.err;
+  const Sound echoed = ReadSound(dir / "tail.wav");
+  ASSERT_EQ(echoed.samples.size(), 2u * (13230 + 66150));
+  EXPECT_NE(echoed.samples[2 * 44100], 0.0f);  // the echo, 1 s after the click
+
+  // A WAV whose header says 2 s and whose data holds 0.3 s.
+  Sound two{44100, 2, std::vector<float>(2 * 88200, 0.25f)};
+  WriteSound(dir / "cut.wav", two);
+  ASSERT_EQ(truncate((dir / "cut.wav").c_str(), 44 + 8 * 13230 + 100), 0);
+  const Outcome cut = Tool("render " + Plugin("VelmorFilter") + " " + dir / "cut.wav " + dir / "cut-out.wav");
+  EXPECT_EQ(cut.status, 0);
+  EXPECT_NE(cut.err.find("cut.wav ends at 0.300 s, although its header says 2.000 s"), std::string::npos) << cut.err;
+
+  Sound broken{44100, 2, std::vector<float>(2 * 4410, 0.1f)};
+  broken.samples[100] = NAN;
+  WriteSound(dir / "nan.wav", broken);
+  const Outcome flac = Tool("render " + Plugin("VelmorEqualizer") + " " + dir / "nan.wav " + dir / "nan.flac");
+  EXPECT_EQ(flac.status, 0) << flac.err;
+  EXPECT_EQ(flac.err.find("No Error"), std::string::npos);
+  EXPECT_NE(flac.err.find("samples that are not finite numbers; " + dir / "nan.flac" + " holds whole numbers"),
+            std::string::npos) << flac.err;
+
+  auto bytes = [](const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(f)), {});
+  };
+  ASSERT_EQ(Tool("render " + delay + " " + dir / "click.wav " + dir / "one.wav").status, 0);
+  sleep(1);
+  ASSERT_EQ(Tool("render " + delay + " " + dir / "click.wav " + dir / "two.wav").status, 0);
+  EXPECT_EQ(bytes(dir / "one.wav"), bytes(dir / "two.wav"));
+
+  ASSERT_EQ(Tool("response " + Plugin("VelmorFilter") + " --csv " + dir / "q.csv --series 'say \"hi\"'").status, 0);
+  EXPECT_NE(bytes(dir / "q.csv").find(",\"say \"\"hi\"\"\","), std::string::npos);
 }
 
 }  // namespace
