@@ -3,6 +3,8 @@
 // demo signal (signal.cpp), and one entry point per command.
 #pragma once
 
+#include <sndfile.h>
+
 #include <cmath>
 #include <cstdint>
 #include <memory>
@@ -102,23 +104,36 @@ class AudioReader {
   std::vector<float> interleaved_;
 };
 
-// A file written next to its final name (NAME.part-PID) and moved there only
-// by Commit(); removed otherwise, also when SIGINT, SIGTERM or SIGHUP ends the
-// process. A name that is a folder is refused.
+// Where a command's output goes, written completely before anything there
+// changes:
+// - a regular file (or a new one): a nameless file in its folder (Linux's
+//   O_TMPFILE; elsewhere NAME.part-PID, removed on SIGINT, SIGTERM or SIGHUP)
+//   linked into place by Commit(), with an existing file's mode; a kill at
+//   any moment leaves nothing;
+// - a symbolic link: the file it points to, as above;
+// - a device, a pipe, a file with more than one hard link, or "-"
+//   (standard output): the bytes are kept in memory and written into it by
+//   Commit(), so that nothing is replaced.
+// A name that is a folder, or in a folder that does not exist, is refused.
 class TemporaryFile {
  public:
   explicit TemporaryFile(const std::string& path);
   ~TemporaryFile();
   TemporaryFile(const TemporaryFile&) = delete;
   TemporaryFile& operator=(const TemporaryFile&) = delete;
-  const std::string& path() const { return temporary_; }
   const std::string& finalPath() const { return final_; }
+  // Where the bytes go until Commit(): a file descriptor, or memory.
+  int fd() const { return fd_; }
+  bool inMemory() const { return fd_ < 0; }
+  std::vector<char>& memory() { return memory_; }
   void Commit();
 
  private:
-  std::string final_, temporary_;
+  std::string final_, named_;  // named_: the fallback's NAME.part-PID, or ""
+  int fd_ = -1;
   int slot_ = -1;
-  bool committed_ = false;
+  bool committed_ = false, toStdout_ = false;
+  std::vector<char> memory_;
 };
 
 // A stereo audio file written a block at a time, its format from the
@@ -138,11 +153,19 @@ class AudioWriter {
   size_t notFinite() const { return notFinite_; }
 
  private:
+  static sf_count_t MemoryLength(void* self);
+  static sf_count_t MemorySeek(sf_count_t offset, int whence, void* self);
+  static sf_count_t MemoryRead(void* into, sf_count_t count, void* self);
+  static sf_count_t MemoryWrite(const void* from, sf_count_t count, void* self);
+  static sf_count_t MemoryTell(void* self);
+
   TemporaryFile output_;
   void* file_ = nullptr;
   bool fixedPoint_ = false;
   size_t notFinite_ = 0;
   std::vector<float> interleaved_;
+  sf_count_t at_ = 0;     // the memory file's position
+  SF_VIRTUAL_IO virtual_{};
 };
 
 void WriteAudio(const std::string& path, const Audio& audio);  // format from the extension

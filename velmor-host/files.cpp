@@ -2,6 +2,7 @@
 // beside its final name and moved there only when complete, so that a failed
 // or interrupted command never leaves a half-written file behind.
 #include <sndfile.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,7 +33,7 @@ std::string Extension(const std::string& path) {
 
 int FormatFor(const std::string& path) {
   const std::string ext = Extension(path);
-  if (ext.empty() || ext == "wav") return SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+  if (ext.empty() || ext == "wav" || path == "-") return SF_FORMAT_WAV | SF_FORMAT_FLOAT;
   if (ext == "flac") return SF_FORMAT_FLAC | SF_FORMAT_PCM_24;
   if (ext == "aif" || ext == "aiff") return SF_FORMAT_AIFF | SF_FORMAT_FLOAT;
   if (ext == "caf") return SF_FORMAT_CAF | SF_FORMAT_FLOAT;
@@ -105,20 +106,88 @@ void CheckOutputName(const std::string& path) {
 
 }  // namespace
 
-TemporaryFile::TemporaryFile(const std::string& path)
-    : final_(path), temporary_(path + ".part-" + std::to_string(getpid())) {
-  CheckOutputName(path);
-  slot_ = WatchPartialFile(temporary_);
+TemporaryFile::TemporaryFile(const std::string& path) : final_(path) {
+  if (path == "-") {
+    toStdout_ = true;
+    return;
+  }
+  // A link is followed to the file it names (a dangling one: the file it
+  // would name).
+  struct stat link {};
+  if (lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+    char target[4096];
+    const ssize_t n = readlink(path.c_str(), target, sizeof target - 1);
+    if (n > 0) {
+      const std::string to(target, static_cast<size_t>(n));
+      const size_t slash = path.find_last_of('/');
+      final_ = to[0] == '/' || slash == std::string::npos ? to : path.substr(0, slash + 1) + to;
+    }
+  }
+  CheckOutputName(final_);
+  struct stat existing {};
+  const bool exists = stat(final_.c_str(), &existing) == 0;
+  if (exists && (!S_ISREG(existing.st_mode) || existing.st_nlink > 1)) return;  // into memory, then into it
+  const size_t slash = final_.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : final_.substr(0, slash);
+  const mode_t mode = exists ? existing.st_mode & 07777 : 0666;
+#ifdef O_TMPFILE
+  fd_ = open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+#endif
+  if (fd_ < 0) {
+    named_ = final_ + ".part-" + std::to_string(getpid());
+    slot_ = WatchPartialFile(named_);
+    fd_ = open(named_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd_ < 0) throw Failure("cannot write " + path + ": " + std::strerror(errno));
+  }
+  // An existing file keeps its mode; a new one gets the usual one.
+  const mode_t mask = umask(0);
+  umask(mask);
+  fchmod(fd_, exists ? mode : mode & ~mask);
 }
 
 TemporaryFile::~TemporaryFile() {
-  if (!committed_) std::remove(temporary_.c_str());
+  if (fd_ >= 0) close(fd_);
+  if (!committed_ && !named_.empty()) std::remove(named_.c_str());
   ForgetPartialFile(slot_);
 }
 
+namespace {
+
+bool WriteBytes(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t n = write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n, size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
 void TemporaryFile::Commit() {
-  if (std::rename(temporary_.c_str(), final_.c_str()) != 0)
-    throw Failure("cannot write " + final_ + ": " + std::strerror(errno));
+  const auto fail = [&] { return Failure("cannot write " + final_ + ": " + std::strerror(errno)); };
+  if (toStdout_) {
+    if (!WriteBytes(STDOUT_FILENO, memory_.data(), memory_.size())) throw fail();
+  } else if (inMemory()) {
+    // A device, a pipe or a file with other links: written into, not replaced.
+    const int out = open(final_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    const bool ok = out >= 0 && WriteBytes(out, memory_.data(), memory_.size());
+    if (out >= 0) close(out);
+    if (!ok) throw fail();
+  } else if (!named_.empty()) {
+    if (std::rename(named_.c_str(), final_.c_str()) != 0) throw fail();
+  } else {
+    // The nameless file gets a name beside the final one, then takes its place.
+    const std::string name = final_ + ".part-" + std::to_string(getpid());
+    const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+    std::remove(name.c_str());
+    if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) != 0) throw fail();
+    if (std::rename(name.c_str(), final_.c_str()) != 0) {
+      std::remove(name.c_str());
+      throw fail();
+    }
+  }
   committed_ = true;
 }
 
@@ -178,7 +247,12 @@ AudioWriter::AudioWriter(const std::string& path, int sampleRate) : output_(path
     throw Failure("cannot write " + path + " at " + std::to_string(sampleRate) + " Hz in that format");
   const int subtype = info.format & SF_FORMAT_SUBMASK;
   fixedPoint_ = subtype != SF_FORMAT_FLOAT && subtype != SF_FORMAT_DOUBLE && subtype != SF_FORMAT_VORBIS;
-  file_ = sf_open(output_.path().c_str(), SFM_WRITE, &info);
+  if (output_.inMemory()) {
+    virtual_ = {&MemoryLength, &MemorySeek, &MemoryRead, &MemoryWrite, &MemoryTell};
+    file_ = sf_open_virtual(&virtual_, SFM_WRITE, &info, this);
+  } else {
+    file_ = sf_open_fd(output_.fd(), SFM_WRITE, &info, SF_FALSE);
+  }
   if (file_ == nullptr) throw Failure("cannot write " + path + ": " + sf_strerror(nullptr));
   // Samples beyond full scale are clipped, never wrapped round, when the
   // format holds integers; and no PEAK chunk, whose time stamp would make
@@ -186,6 +260,35 @@ AudioWriter::AudioWriter(const std::string& path, int sampleRate) : output_(path
   sf_command(static_cast<SNDFILE*>(file_), SFC_SET_CLIPPING, nullptr, SF_TRUE);
   sf_command(static_cast<SNDFILE*>(file_), SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
 }
+
+// libsndfile's file in memory, for outputs written by Commit().
+sf_count_t AudioWriter::MemoryLength(void* self) {
+  return static_cast<sf_count_t>(static_cast<AudioWriter*>(self)->output_.memory().size());
+}
+sf_count_t AudioWriter::MemorySeek(sf_count_t offset, int whence, void* self) {
+  auto* w = static_cast<AudioWriter*>(self);
+  const sf_count_t base = whence == SEEK_CUR ? w->at_ : whence == SEEK_END ? MemoryLength(self) : 0;
+  w->at_ = std::max<sf_count_t>(0, base + offset);
+  return w->at_;
+}
+sf_count_t AudioWriter::MemoryRead(void* into, sf_count_t count, void* self) {
+  auto* w = static_cast<AudioWriter*>(self);
+  auto& bytes = w->output_.memory();
+  const sf_count_t n = std::max<sf_count_t>(0, std::min<sf_count_t>(count, static_cast<sf_count_t>(bytes.size()) - w->at_));
+  if (n > 0) std::memcpy(into, bytes.data() + w->at_, static_cast<size_t>(n));
+  w->at_ += n;
+  return n;
+}
+sf_count_t AudioWriter::MemoryWrite(const void* from, sf_count_t count, void* self) {
+  auto* w = static_cast<AudioWriter*>(self);
+  auto& bytes = w->output_.memory();
+  const auto end = static_cast<size_t>(w->at_ + count);
+  if (bytes.size() < end) bytes.resize(end);
+  std::memcpy(bytes.data() + w->at_, from, static_cast<size_t>(count));
+  w->at_ += count;
+  return count;
+}
+sf_count_t AudioWriter::MemoryTell(void* self) { return static_cast<AudioWriter*>(self)->at_; }
 
 // Closed before the temporary file (a member) removes what was not committed.
 AudioWriter::~AudioWriter() {
@@ -235,12 +338,10 @@ std::string XmlEscape(const std::string& text) {
 
 void WriteTextFile(const std::string& path, const std::string& text) {
   TemporaryFile out(path);
-  {
-    std::ofstream file(out.path(), std::ios::binary);
-    file << text;
-    file.flush();
-    if (!file) throw Failure("cannot write " + path + ": " + std::strerror(errno));
-  }
+  if (out.inMemory())
+    out.memory().assign(text.begin(), text.end());
+  else if (!WriteBytes(out.fd(), text.data(), text.size()))
+    throw Failure("cannot write " + path + ": " + std::strerror(errno));
   out.Commit();
 }
 

@@ -1,5 +1,6 @@
 // velmor-host render: audio files through a stack of plug-ins, one block per
 // video frame, with keyframed values, warnings and loudness figures.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -139,7 +140,7 @@ struct RenderOptions {
   int64_t id = 1;
   int rateOverride = 0;
   double tail = 0.0;  // seconds of silence after the input
-  bool quiet = false, stats = false;
+  bool quiet = false, stats = false, null = false;
 };
 
 RenderOptions ParseRenderOptions(Arguments& args) {
@@ -157,10 +158,13 @@ RenderOptions ParseRenderOptions(Arguments& args) {
     else if (word == "--tail") o.tail = ParseNumber(args.Next("SECONDS after --tail"), "--tail");
     else if (word == "--rate-as-is") o.rateOverride = 0;
     else if (word == "--quiet") o.quiet = true;
+    else if (word == "--null" || word == "-n") o.null = true;
     else if (word == "--stats") o.stats = true;
     else if (word.rfind("--", 0) == 0) throw UsageError("unknown option " + word);
     else positional.push_back(word);
   }
+  // With --null there is no OUT.
+  if (o.null) positional.push_back("");
   // render PLUGIN IN OUT, or render IN OUT --plugin FILE ... (or both: PLUGIN first).
   if (positional.size() == 3) {
     o.stages.insert(o.stages.begin(), Stage{positional[0], leading, nullptr, {}});
@@ -236,13 +240,23 @@ void WarnOvers(const RenderOptions& o, const Meter& out, double firstOver, bool 
   std::fprintf(stderr, "velmor-host render: warning: the output %s; %s\n", what.c_str(), outcome.c_str());
 }
 
-void PrintStats(const Meter& in, const Meter& out, double duration, double seconds) {
-  std::printf("stats: peak_in=%.2f rms_in=%.2f lufs_in=%.2f lra_in=%.2f tp_in=%.2f "
+// On standard output, or on standard error when the audio goes there.
+void PrintStats(std::FILE* to, const Meter& in, const Meter& out, double duration, double seconds) {
+  std::fprintf(to, "stats: peak_in=%.2f rms_in=%.2f lufs_in=%.2f lra_in=%.2f tp_in=%.2f "
               "peak_out=%.2f rms_out=%.2f lufs_out=%.2f lra_out=%.2f tp_out=%.2f seconds=%.4f realtime=%.1f\n",
               Decibels(in.level.peak), Decibels(in.level.rms), in.loudness->Integrated(), in.loudness->Range(),
               in.loudness->TruePeakDecibels(), Decibels(out.level.peak), Decibels(out.level.rms),
               out.loudness->Integrated(), out.loudness->Range(), out.loudness->TruePeakDecibels(), seconds,
               seconds > 0 ? duration / seconds : INFINITY);
+}
+
+// Writing into the file being read would destroy it: the same file under any
+// name (a link, another path) is refused.
+void RefuseInputAsOutput(const std::string& in, const std::string& out) {
+  struct stat a {}, b {};
+  if (out != "-" && stat(in.c_str(), &a) == 0 && stat(out.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
+      a.st_ino == b.st_ino && S_ISREG(b.st_mode))
+    throw Failure(out + " is the input " + in + "; name another file for the output");
 }
 
 // One block through every plug-in of the stack in turn, as the editor runs
@@ -293,7 +307,8 @@ int Render(Arguments& args) {
   // and at most 2^24.
   if (o.blockLength == 0 && !(static_cast<double>(input.sampleRate()) / o.fps <= static_cast<double>(1 << 24)))
     throw UsageError("--fps is too low for " + std::to_string(input.sampleRate()) + " Hz: a frame would exceed 16777216 samples");
-  AudioWriter output(o.out, input.sampleRate());
+  if (!o.null) RefuseInputAsOutput(o.in, o.out);
+  std::unique_ptr<AudioWriter> output = o.null ? nullptr : std::make_unique<AudioWriter>(o.out, input.sampleRate());
 
   host::BlockRequest request;
   request.id = o.id;
@@ -352,19 +367,19 @@ int Render(Arguments& args) {
     out.Add(left, right, got);
     if (const int64_t i = FirstWhere(left, right, got, beyondFullScale); firstOver < 0 && i >= 0)
       firstOver = static_cast<double>(done + static_cast<size_t>(i)) / rate;
-    output.Write(left.data(), right.data(), got);
+    if (output) output->Write(left.data(), right.data(), got);
     done += got;
     if (bar && (b % 30 == 0 || done == total)) Progress(done, total);
   }
-  output.Commit();
-  if (output.notFinite() > 0)
+  if (output) output->Commit();
+  if (output && output->notFinite() > 0)
     std::fprintf(stderr, "velmor-host render: warning: the output holds %zu samples that are not finite numbers; %s "
-                 "holds whole numbers, so NaN is written as 0 and infinity as full scale\n", output.notFinite(),
+                 "holds whole numbers, so NaN is written as 0 and infinity as full scale\n", output->notFinite(),
                  o.out.c_str());
   in.Finish(done);
   out.Finish(done);
-  WarnOvers(o, out, firstOver, output.fixedPoint());
-  if (o.stats) PrintStats(in, out, static_cast<double>(done) / rate, seconds);
+  WarnOvers(o, out, firstOver, output && output->fixedPoint());
+  if (o.stats) PrintStats(o.out == "-" ? stderr : stdout, in, out, static_cast<double>(done) / rate, seconds);
   return 0;
 }
 

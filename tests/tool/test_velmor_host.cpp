@@ -398,7 +398,8 @@ TEST(VelmorHost, WarnsOnceOfInputThatIsNotFiniteAndOfOvers) {
 TEST(VelmorHost, SignalsLeaveNoPartialFile) {
   TempDir dir;
   WriteSound(dir / "in.wav", Noise(44100, 2, 44100 * 30));
-  for (int signal : {SIGINT, SIGTERM}) {
+  // SIGKILL too: the output is written into a nameless file until it is complete.
+  for (int signal : {SIGINT, SIGTERM, SIGKILL}) {
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
@@ -407,16 +408,19 @@ TEST(VelmorHost, SignalsLeaveNoPartialFile) {
       execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
-    const std::string partial = dir / ("out.wav.part-" + std::to_string(child));
-    struct stat st;
-    for (int i = 0; i < 2000 && stat(partial.c_str(), &st) != 0; ++i) usleep(5000);
-    EXPECT_EQ(stat(partial.c_str(), &st), 0) << "the render wrote no partial file";
+    // The render has begun once it holds a file open in the folder.
+    auto writing = [&] {
+      const std::string fds = "/proc/" + std::to_string(child) + "/fd";
+      return std::system(("ls -l " + fds + " 2>/dev/null | grep -q '" + dir.path() + "/[#o]'").c_str()) == 0;
+    };
+    bool began = false;
+    for (int i = 0; i < 2000 && !(began = writing()); ++i) usleep(5000);
+    EXPECT_TRUE(began) << "the render wrote nothing";
     kill(child, signal);
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
-    EXPECT_NE(stat(partial.c_str(), &st), 0);
-    EXPECT_NE(stat((dir / "out.wav").c_str(), &st), 0);
+    EXPECT_EQ(std::system(("test \"$(ls -A " + dir.path() + ")\" = in.wav").c_str()), 0) << "left behind in " << dir.path();
   }
 }
 
@@ -685,6 +689,53 @@ TEST(VelmorHost, StacksTailsDamagedInputFormatsAndFiles) {
 
   ASSERT_EQ(Tool("response " + Plugin("VelmorFilter") + " --csv " + dir / "q.csv --series 'say \"hi\"'").status, 0);
   EXPECT_NE(bytes(dir / "q.csv").find(",\"say \"\"hi\"\"\","), std::string::npos);
+}
+
+// The output goes where it is told: into the file a link names, into a
+// device or standard output, keeping an existing file's mode and its other
+// hard links; never over the input; nowhere with --null.
+TEST(VelmorHost, WritesIntoThePathNamedAndKeepsWhatItFinds) {
+  TempDir dir;
+  WriteSound(dir / "in.wav", Noise(44100, 2, 4410));
+  const std::string render = "render " + Plugin("VelmorFilter") + " " + dir / "in.wav ";
+  ASSERT_EQ(Tool(render + dir / "plain.wav").status, 0);
+  const Sound plain = ReadSound(dir / "plain.wav");
+  ASSERT_FALSE(plain.samples.empty());
+  struct stat st {};
+
+  ASSERT_EQ(symlink("target.wav", (dir / "link.wav").c_str()), 0);
+  ASSERT_EQ(Tool(render + dir / "link.wav").status, 0);
+  ASSERT_EQ(lstat((dir / "link.wav").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(ReadSound(dir / "target.wav").samples, plain.samples);
+
+  { std::ofstream(dir / "private.wav") << "old"; }
+  chmod((dir / "private.wav").c_str(), 0600);
+  ASSERT_EQ(link((dir / "private.wav").c_str(), (dir / "other-name.wav").c_str()), 0);
+  ASSERT_EQ(Tool(render + dir / "private.wav").status, 0);
+  ASSERT_EQ(stat((dir / "private.wav").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(st.st_nlink, 2u);
+  EXPECT_EQ(ReadSound(dir / "other-name.wav").samples, plain.samples);
+
+  const Outcome toStdout = Tool(render + "- --stats");
+  EXPECT_EQ(toStdout.status, 0) << toStdout.err;
+  EXPECT_EQ(toStdout.out.rfind("RIFF", 0), 0u);
+  EXPECT_NE(toStdout.err.find("stats: "), std::string::npos);
+  EXPECT_EQ(Tool(render + "/dev/null").status, 0);
+  ASSERT_EQ(stat("/dev/null", &st), 0);
+  EXPECT_TRUE(S_ISCHR(st.st_mode));
+
+  const Outcome same = Tool(render + dir / "./in.wav");
+  EXPECT_NE(same.status, 0);
+  EXPECT_NE(same.err.find("is the input " + dir / "in.wav" + "; name another file for the output"), std::string::npos)
+      << same.err;
+  EXPECT_EQ(ReadSound(dir / "in.wav").samples.size(), 2u * 4410);
+
+  const Outcome null = Tool("render " + Plugin("VelmorFilter") + " " + dir / "in.wav --null --stats");
+  EXPECT_EQ(null.status, 0) << null.err;
+  EXPECT_NE(null.out.find("stats: "), std::string::npos);
+  EXPECT_EQ(std::system(("test $(ls -A " + dir.path() + " | wc -l) -eq 6").c_str()), 0);
 }
 
 }  // namespace
