@@ -94,6 +94,9 @@ class AudioReader {
   // The frames the file's header says it holds: more than frames() when the
   // file was cut short.
   int64_t declaredFrames() const { return declaredFrames_; }
+  int channels() const { return channels_; }
+  // libsndfile's sample format of the file (SF_FORMAT_PCM_16, ...).
+  int sampleFormat() const { return sampleFormat_; }
   // Reads up to n frames into left and right; returns the number read.
   size_t Read(float* left, float* right, size_t n);
 
@@ -101,6 +104,7 @@ class AudioReader {
   void* file_ = nullptr;
   int rate_ = 0, channels_ = 0;
   int64_t frames_ = 0, declaredFrames_ = 0;
+  int sampleFormat_ = 0;
   std::vector<float> interleaved_;
 };
 
@@ -138,9 +142,15 @@ class TemporaryFile {
 
 // A stereo audio file written a block at a time, its format from the
 // extension. It appears under its name only when Commit() succeeds.
+// The sample format and channels an output is written with.
+struct OutputShape {
+  int sampleFormat = 0;  // SF_FORMAT_PCM_16 and the like; 0: the container's usual one
+  int channels = 2;      // 2, or 1: the mean of the two
+};
+
 class AudioWriter {
  public:
-  AudioWriter(const std::string& path, int sampleRate);
+  AudioWriter(const std::string& path, int sampleRate, OutputShape shape = {});
   ~AudioWriter();
   AudioWriter(const AudioWriter&) = delete;
   AudioWriter& operator=(const AudioWriter&) = delete;
@@ -162,6 +172,7 @@ class AudioWriter {
   TemporaryFile output_;
   void* file_ = nullptr;
   bool fixedPoint_ = false;
+  int channels_ = 2;
   size_t notFinite_ = 0;
   std::vector<float> interleaved_;
   sf_count_t at_ = 0;     // the memory file's position
@@ -169,6 +180,11 @@ class AudioWriter {
 };
 
 void WriteAudio(const std::string& path, const Audio& audio);  // format from the extension
+
+// The sample format an output in `path` gets: `wanted` where the container
+// holds it, else the container's usual one; and its name ("16-bit").
+int OutputSampleFormat(const std::string& path, int wanted);
+std::string SampleFormatName(int sampleFormat);
 
 // Text with <, >, & and " escaped for XML and HTML.
 std::string XmlEscape(const std::string& text);

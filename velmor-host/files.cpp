@@ -207,6 +207,7 @@ AudioReader::AudioReader(const std::string& path) {
   file_ = file;
   rate_ = info.samplerate;
   channels_ = info.channels;
+  sampleFormat_ = info.format & SF_FORMAT_SUBMASK;
   frames_ = info.frames;
   declaredFrames_ = frames_;
   // A file cut short: libsndfile reads what is there and logs the data
@@ -238,11 +239,35 @@ size_t AudioReader::Read(float* left, float* right, size_t n) {
   return frames;
 }
 
-AudioWriter::AudioWriter(const std::string& path, int sampleRate) : output_(path) {
+int OutputSampleFormat(const std::string& path, int wanted) {
+  const int usual = FormatFor(path);
+  SF_INFO info{};
+  info.samplerate = 44100;
+  info.channels = 2;
+  info.format = (usual & SF_FORMAT_TYPEMASK) | (wanted == SF_FORMAT_DOUBLE ? SF_FORMAT_FLOAT : wanted);
+  if (wanted != 0 && (usual & SF_FORMAT_SUBMASK) != SF_FORMAT_VORBIS && sf_format_check(&info))
+    return info.format & SF_FORMAT_SUBMASK;
+  return usual & SF_FORMAT_SUBMASK;
+}
+
+std::string SampleFormatName(int sampleFormat) {
+  switch (sampleFormat) {
+    case SF_FORMAT_PCM_S8: case SF_FORMAT_PCM_U8: return "8-bit";
+    case SF_FORMAT_PCM_16: return "16-bit";
+    case SF_FORMAT_PCM_24: return "24-bit";
+    case SF_FORMAT_PCM_32: return "32-bit";
+    case SF_FORMAT_FLOAT: return "32-bit float";
+    case SF_FORMAT_DOUBLE: return "64-bit float";
+    case SF_FORMAT_VORBIS: return "Vorbis";
+    default: return "compressed";
+  }
+}
+
+AudioWriter::AudioWriter(const std::string& path, int sampleRate, OutputShape shape) : output_(path) {
   SF_INFO info{};
   info.samplerate = sampleRate;
-  info.channels = 2;
-  info.format = FormatFor(path);
+  info.channels = channels_ = shape.channels;
+  info.format = (FormatFor(path) & SF_FORMAT_TYPEMASK) | OutputSampleFormat(path, shape.sampleFormat);
   if (!sf_format_check(&info))
     throw Failure("cannot write " + path + " at " + std::to_string(sampleRate) + " Hz in that format");
   const int subtype = info.format & SF_FORMAT_SUBMASK;
@@ -296,10 +321,14 @@ AudioWriter::~AudioWriter() {
 }
 
 void AudioWriter::Write(const float* left, const float* right, size_t n) {
-  interleaved_.resize(2 * n);
+  interleaved_.resize(static_cast<size_t>(channels_) * n);
   for (size_t i = 0; i < n; ++i) {
-    interleaved_[2 * i] = left[i];
-    interleaved_[2 * i + 1] = right[i];
+    if (channels_ == 1) {
+      interleaved_[i] = static_cast<float>((static_cast<double>(left[i]) + right[i]) * 0.5);
+    } else {
+      interleaved_[2 * i] = left[i];
+      interleaved_[2 * i + 1] = right[i];
+    }
   }
   // A format of whole numbers holds no NaN or infinity: NaN is written as 0,
   // an infinity as full scale (clipped), and each is counted.

@@ -140,6 +140,8 @@ struct RenderOptions {
   int64_t id = 1;
   int rateOverride = 0;
   double tail = 0.0;  // seconds of silence after the input
+  std::string bits;   // --bits: 16, 24, 32 or float; "": as the input
+  int channels = 2;   // --channels
   bool quiet = false, stats = false, null = false;
 };
 
@@ -156,6 +158,8 @@ RenderOptions ParseRenderOptions(Arguments& args) {
     else if (word == "--id") (o.stages.empty() ? o.id : o.stages.back().id) = ParseInteger(args.Next("N after --id"), "--id");
     else if (word == "--rate") o.rateOverride = ParseInt32(args.Next("HZ after --rate"), "--rate", 1000, 768000);
     else if (word == "--tail") o.tail = ParseNumber(args.Next("SECONDS after --tail"), "--tail");
+    else if (word == "--bits") o.bits = args.Next("16, 24, 32 or float after --bits");
+    else if (word == "--channels") o.channels = ParseInt32(args.Next("1 or 2 after --channels"), "--channels", 1, 2);
     else if (word == "--rate-as-is") o.rateOverride = 0;
     else if (word == "--quiet") o.quiet = true;
     else if (word == "--null" || word == "-n") o.null = true;
@@ -176,6 +180,8 @@ RenderOptions ParseRenderOptions(Arguments& args) {
   }
   if (!(o.fps > 0)) throw UsageError("--fps must be above 0");
   if (o.tail < 0 || o.tail > 3600) throw UsageError("--tail must be 0 to 3600 seconds");
+  if (!o.bits.empty() && o.bits != "16" && o.bits != "24" && o.bits != "32" && o.bits != "float")
+    throw UsageError("--bits takes 16, 24, 32 or float, not '" + o.bits + "'");
   for (Stage& stage : o.stages)
     if (stage.id == 0) stage.id = o.id;
   o.in = positional[0];
@@ -250,6 +256,31 @@ void PrintStats(std::FILE* to, const Meter& in, const Meter& out, double duratio
               seconds > 0 ? duration / seconds : INFINITY);
 }
 
+// The output's sample format: --bits, or the input's where the output's
+// container holds it; its channels: --channels. A line says whatever is
+// converted, so that nothing changes silently.
+OutputShape OutputShapeFor(const RenderOptions& o, const AudioReader& input) {
+  OutputShape shape;
+  shape.channels = o.channels;
+  const int asked = o.bits == "16" ? SF_FORMAT_PCM_16 : o.bits == "24" ? SF_FORMAT_PCM_24
+                  : o.bits == "32" ? SF_FORMAT_PCM_32 : o.bits == "float" ? SF_FORMAT_FLOAT : 0;
+  shape.sampleFormat = OutputSampleFormat(o.out, asked ? asked : input.sampleFormat());
+  if (o.null) return shape;
+  if (asked && shape.sampleFormat != asked)
+    std::fprintf(stderr, "velmor-host render: %s cannot hold %s samples; it is written as %s\n", o.out.c_str(),
+                 SampleFormatName(asked).c_str(), SampleFormatName(shape.sampleFormat).c_str());
+  else if (!asked && shape.sampleFormat != input.sampleFormat())
+    std::fprintf(stderr, "velmor-host render: %s is %s; %s is written as %s (--bits chooses)\n", o.in.c_str(),
+                 SampleFormatName(input.sampleFormat()).c_str(), o.out.c_str(),
+                 SampleFormatName(shape.sampleFormat).c_str());
+  if (input.channels() == 1 && shape.channels == 2)
+    std::fprintf(stderr, "velmor-host render: %s is mono; the effects are stereo, so it is processed as two equal "
+                 "channels and written as stereo (--channels 1 writes their mean)\n", o.in.c_str());
+  if (input.channels() == 2 && shape.channels == 1)
+    std::fprintf(stderr, "velmor-host render: %s is written as one channel, the mean of the two\n", o.out.c_str());
+  return shape;
+}
+
 // Writing into the file being read would destroy it: the same file under any
 // name (a link, another path) is refused.
 void RefuseInputAsOutput(const std::string& in, const std::string& out) {
@@ -308,7 +339,8 @@ int Render(Arguments& args) {
   if (o.blockLength == 0 && !(static_cast<double>(input.sampleRate()) / o.fps <= static_cast<double>(1 << 24)))
     throw UsageError("--fps is too low for " + std::to_string(input.sampleRate()) + " Hz: a frame would exceed 16777216 samples");
   if (!o.null) RefuseInputAsOutput(o.in, o.out);
-  std::unique_ptr<AudioWriter> output = o.null ? nullptr : std::make_unique<AudioWriter>(o.out, input.sampleRate());
+  std::unique_ptr<AudioWriter> output =
+      o.null ? nullptr : std::make_unique<AudioWriter>(o.out, input.sampleRate(), OutputShapeFor(o, input));
 
   host::BlockRequest request;
   request.id = o.id;

@@ -384,7 +384,10 @@ TEST(VelmorHost, WarnsOnceOfInputThatIsNotFiniteAndOfOvers) {
   EXPECT_EQ(o.status, 0);
   EXPECT_NE(o.err.find("warning: the output peaks at +"), std::string::npos) << o.err;
   EXPECT_NE(o.err.find("out.flac holds whole numbers, so those samples are clipped\n"), std::string::npos) << o.err;
-  EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 1) << o.err;
+  // and the one line that says FLAC holds the float input as 24-bit
+  EXPECT_NE(o.err.find("loud.wav is 32-bit float; " + dir / "out.flac" + " is written as 24-bit (--bits chooses)\n"),
+            std::string::npos) << o.err;
+  EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 2) << o.err;
   const Sound clipped = ReadSound(dir / "out.flac");
   ASSERT_FALSE(clipped.samples.empty());
   EXPECT_EQ(*std::max_element(clipped.samples.begin(), clipped.samples.end()), 8388607.0f / 8388608.0f);
@@ -736,6 +739,42 @@ TEST(VelmorHost, WritesIntoThePathNamedAndKeepsWhatItFinds) {
   EXPECT_EQ(null.status, 0) << null.err;
   EXPECT_NE(null.out.find("stats: "), std::string::npos);
   EXPECT_EQ(std::system(("test $(ls -A " + dir.path() + " | wc -l) -eq 6").c_str()), 0);
+}
+
+// The output keeps the input's sample format where its container holds it,
+// --bits and --channels choose, and every conversion is said in one line.
+TEST(VelmorHost, OutputKeepsTheInputsFormatOrSaysWhatItChanges) {
+  TempDir dir;
+  SF_INFO info{};
+  info.samplerate = 44100, info.channels = 1, info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+  SNDFILE* f = sf_open((dir / "mono16.wav").c_str(), SFM_WRITE, &info);
+  ASSERT_NE(f, nullptr);
+  std::vector<short> pcm(4410);
+  for (size_t i = 0; i < pcm.size(); ++i) pcm[i] = static_cast<short>((i * 7919) % 20000 - 10000);
+  sf_write_short(f, pcm.data(), static_cast<sf_count_t>(pcm.size()));
+  sf_close(f);
+  auto format = [](const std::string& path) {
+    SF_INFO i{};
+    SNDFILE* g = sf_open(path.c_str(), SFM_READ, &i);
+    if (g) sf_close(g);
+    return std::make_pair(static_cast<int>(i.format & SF_FORMAT_SUBMASK), i.channels);
+  };
+  const std::string render = "render " + Plugin("VelmorFilter") + " " + dir / "mono16.wav ";
+  Outcome o = Tool(render + dir / "a.wav");
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(format(dir / "a.wav"), std::make_pair(int{SF_FORMAT_PCM_16}, 2));
+  EXPECT_EQ(o.err, "velmor-host render: " + dir / "mono16.wav" + " is mono; the effects are stereo, so it is processed "
+                   "as two equal channels and written as stereo (--channels 1 writes their mean)\n");
+  o = Tool(render + dir / "b.flac --channels 1");
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(format(dir / "b.flac"), std::make_pair(int{SF_FORMAT_PCM_16}, 1));
+  EXPECT_EQ(o.err, "");
+  o = Tool(render + dir / "c.wav --bits float --channels 1");
+  EXPECT_EQ(format(dir / "c.wav"), std::make_pair(int{SF_FORMAT_FLOAT}, 1));
+  o = Tool(render + dir / "d.flac --bits float --channels 1");
+  EXPECT_EQ(format(dir / "d.flac"), std::make_pair(int{SF_FORMAT_PCM_24}, 1));
+  EXPECT_EQ(o.err, "velmor-host render: " + dir / "d.flac" + " cannot hold 32-bit float samples; it is written as 24-bit\n");
+  EXPECT_NE(Tool(render + dir / "e.wav --bits 12").err.find("--bits takes 16, 24, 32 or float, not '12'"), std::string::npos);
 }
 
 }  // namespace
