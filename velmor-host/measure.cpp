@@ -331,10 +331,15 @@ int Measure(Kind kind, Arguments& args) {
     }
     chart.panels.push_back(std::move(panel));
   }
+  // The settings every curve shares stay in the title.
+  std::string fixed;
+  plugin->ResetValues();
+  for (const auto& s : r.settings) fixed += (fixed.empty() ? "" : ", ") + ApplySetting(*plugin, s);
   if (!r.title.empty()) chart.title = r.title;
   else if (r.panels.size() == 1 && r.panels[0].runs.size() == 1)
     chart.title = plugin->description().name + (shown.empty() ? " (初期値)" : " (" + shown + ")") + ", " + std::to_string(r.rate) + " Hz";
-  else chart.title = plugin->description().name + ", " + std::to_string(r.rate) + " Hz";
+  else
+    chart.title = plugin->description().name + (fixed.empty() ? "" : " (" + fixed + ")") + ", " + std::to_string(r.rate) + " Hz";
   if (!r.svg.empty()) WriteTextFile(r.svg, RenderSvg(chart));
   if (!r.csv.empty()) WriteTextFile(r.csv, RenderCsv(chart));
   return 0;

@@ -246,14 +246,23 @@ void WarnOvers(const RenderOptions& o, const Meter& out, double firstOver, bool 
   std::fprintf(stderr, "velmor-host render: warning: the output %s; %s\n", what.c_str(), outcome.c_str());
 }
 
-// On standard output, or on standard error when the audio goes there.
-void PrintStats(std::FILE* to, const Meter& in, const Meter& out, double duration, double seconds) {
-  std::fprintf(to, "stats: peak_in=%.2f rms_in=%.2f lufs_in=%.2f lra_in=%.2f tp_in=%.2f "
-              "peak_out=%.2f rms_out=%.2f lufs_out=%.2f lra_out=%.2f tp_out=%.2f seconds=%.4f realtime=%.1f\n",
-              Decibels(in.level.peak), Decibels(in.level.rms), in.loudness->Integrated(), in.loudness->Range(),
-              in.loudness->TruePeakDecibels(), Decibels(out.level.peak), Decibels(out.level.rms),
-              out.loudness->Integrated(), out.loudness->Range(), out.loudness->TruePeakDecibels(), seconds,
-              seconds > 0 ? duration / seconds : INFINITY);
+// On standard output, or on standard error when the audio goes there. The
+// loudness figures are defined from 8000 Hz on (the K-weighting's shelf
+// sits at 1.5 kHz); below, and for anything not a number, they read n/a.
+void PrintStats(std::FILE* to, const Meter& in, const Meter& out, double duration, double seconds, int rate) {
+  auto figure = [rate](double v) {
+    char text[32];
+    if (rate < 8000 || std::isnan(v) || v == HUGE_VAL) return std::string("n/a");
+    std::snprintf(text, sizeof text, "%.2f", v);
+    return std::string(text);
+  };
+  std::fprintf(to, "stats: peak_in=%.2f rms_in=%.2f lufs_in=%s lra_in=%s tp_in=%.2f "
+               "peak_out=%.2f rms_out=%.2f lufs_out=%s lra_out=%s tp_out=%.2f seconds=%.4f realtime=%.1f\n",
+               Decibels(in.level.peak), Decibels(in.level.rms), figure(in.loudness->Integrated()).c_str(),
+               figure(in.loudness->Range()).c_str(), in.loudness->TruePeakDecibels(), Decibels(out.level.peak),
+               Decibels(out.level.rms), figure(out.loudness->Integrated()).c_str(),
+               figure(out.loudness->Range()).c_str(), out.loudness->TruePeakDecibels(), seconds,
+               seconds > 0 ? duration / seconds : INFINITY);
 }
 
 // The output's sample format: --bits, or the input's where the output's
@@ -411,7 +420,8 @@ int Render(Arguments& args) {
   in.Finish(done);
   out.Finish(done);
   WarnOvers(o, out, firstOver, output && output->fixedPoint());
-  if (o.stats) PrintStats(o.out == "-" ? stderr : stdout, in, out, static_cast<double>(done) / rate, seconds);
+  if (o.stats)
+    PrintStats(o.out == "-" ? stderr : stdout, in, out, static_cast<double>(done) / rate, seconds, input.sampleRate());
   return 0;
 }
 

@@ -692,6 +692,15 @@ TEST(VelmorHost, StacksTailsDamagedInputFormatsAndFiles) {
 
   ASSERT_EQ(Tool("response " + Plugin("VelmorFilter") + " --csv " + dir / "q.csv --series 'say \"hi\"'").status, 0);
   EXPECT_NE(bytes(dir / "q.csv").find(",\"say \"\"hi\"\"\","), std::string::npos);
+  // A chart of several curves keeps the settings they share in its title.
+  ASSERT_EQ(Tool("response " + Plugin("VelmorFilter") + " --svg " + dir / "e.svg --set カットオフ周波数=1000 "
+                 "--each クォリティファクター=0.5,5").status, 0);
+  EXPECT_NE(bytes(dir / "e.svg").find("(カットオフ周波数=1000), 44100 Hz"), std::string::npos);
+  // Loudness is undefined below 8000 Hz, and says so.
+  Sound low{4000, 2, std::vector<float>(2 * 8000, 0.3f)};
+  WriteSound(dir / "low.wav", low);
+  const Outcome stats = Tool("render " + Plugin("VelmorFilter") + " " + dir / "low.wav --null --stats");
+  EXPECT_NE(stats.out.find("lufs_in=n/a lra_in=n/a"), std::string::npos) << stats.out;
 }
 
 // The output goes where it is told: into the file a link names, into a
