@@ -146,6 +146,7 @@ class TemporaryFile {
 struct OutputShape {
   int sampleFormat = 0;  // SF_FORMAT_PCM_16 and the like; 0: the container's usual one
   int channels = 2;      // 2, or 1: the mean of the two
+  bool raw = false;      // headerless interleaved samples (32-bit float unless asked)
 };
 
 class AudioWriter {

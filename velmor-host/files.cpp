@@ -267,7 +267,8 @@ AudioWriter::AudioWriter(const std::string& path, int sampleRate, OutputShape sh
   SF_INFO info{};
   info.samplerate = sampleRate;
   info.channels = channels_ = shape.channels;
-  info.format = (FormatFor(path) & SF_FORMAT_TYPEMASK) | OutputSampleFormat(path, shape.sampleFormat);
+  info.format = shape.raw ? SF_FORMAT_RAW | (shape.sampleFormat ? shape.sampleFormat : SF_FORMAT_FLOAT)
+                          : (FormatFor(path) & SF_FORMAT_TYPEMASK) | OutputSampleFormat(path, shape.sampleFormat);
   if (!sf_format_check(&info))
     throw Failure("cannot write " + path + " at " + std::to_string(sampleRate) + " Hz in that format");
   const int subtype = info.format & SF_FORMAT_SUBMASK;

@@ -142,6 +142,7 @@ struct RenderOptions {
   double tail = 0.0;  // seconds of silence after the input
   std::string bits;   // --bits: 16, 24, 32 or float; "": as the input
   int channels = 2;   // --channels
+  bool raw = false;   // --raw
   bool quiet = false, stats = false, null = false;
 };
 
@@ -163,6 +164,7 @@ RenderOptions ParseRenderOptions(Arguments& args) {
     else if (word == "--rate-as-is") o.rateOverride = 0;
     else if (word == "--quiet") o.quiet = true;
     else if (word == "--null" || word == "-n") o.null = true;
+    else if (word == "--raw") o.raw = true;
     else if (word == "--stats") o.stats = true;
     else if (word.rfind("--", 0) == 0) throw UsageError("unknown option " + word);
     else positional.push_back(word);
@@ -271,10 +273,11 @@ void PrintStats(std::FILE* to, const Meter& in, const Meter& out, double duratio
 OutputShape OutputShapeFor(const RenderOptions& o, const AudioReader& input) {
   OutputShape shape;
   shape.channels = o.channels;
+  shape.raw = o.raw;
   const int asked = o.bits == "16" ? SF_FORMAT_PCM_16 : o.bits == "24" ? SF_FORMAT_PCM_24
                   : o.bits == "32" ? SF_FORMAT_PCM_32 : o.bits == "float" ? SF_FORMAT_FLOAT : 0;
-  shape.sampleFormat = OutputSampleFormat(o.out, asked ? asked : input.sampleFormat());
-  if (o.null) return shape;
+  shape.sampleFormat = o.raw ? (asked ? asked : SF_FORMAT_FLOAT) : OutputSampleFormat(o.out, asked ? asked : input.sampleFormat());
+  if (o.null || o.raw) return shape;
   if (asked && shape.sampleFormat != asked)
     std::fprintf(stderr, "velmor-host render: %s cannot hold %s samples; it is written as %s\n", o.out.c_str(),
                  SampleFormatName(asked).c_str(), SampleFormatName(shape.sampleFormat).c_str());

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -734,6 +735,10 @@ TEST(VelmorHost, WritesIntoThePathNamedAndKeepsWhatItFinds) {
   EXPECT_EQ(toStdout.status, 0) << toStdout.err;
   EXPECT_EQ(toStdout.out.rfind("RIFF", 0), 0u);
   EXPECT_NE(toStdout.err.find("stats: "), std::string::npos);
+  const Outcome raw = Tool(render + "- --raw");
+  EXPECT_EQ(raw.status, 0) << raw.err;
+  ASSERT_EQ(raw.out.size(), plain.samples.size() * sizeof(float));
+  EXPECT_EQ(std::memcmp(raw.out.data(), plain.samples.data(), raw.out.size()), 0);
   EXPECT_EQ(Tool(render + "/dev/null").status, 0);
   ASSERT_EQ(stat("/dev/null", &st), 0);
   EXPECT_TRUE(S_ISCHR(st.st_mode));
