@@ -213,6 +213,14 @@ const Command* Nearest(const std::string& name) {
   return best;
 }
 
+// "help" is no entry of kCommands, but it is a command a user may misspell.
+const char* NearestName(const std::string& name) {
+  const Command* meant = Nearest(name);
+  const size_t toHelp = EditDistance(name, "help");
+  if (toHelp < 3 && (meant == nullptr || toHelp < EditDistance(name, meant->name))) return "help";
+  return meant ? meant->name : nullptr;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -238,9 +246,9 @@ int main(int argc, char** argv) {
   }
   const Command* found = FindCommand(command);
   if (found == nullptr) {
-    const Command* meant = Nearest(command);
+    const char* meant = NearestName(command);
     std::fprintf(stderr, "velmor-host: unknown command '%s'%s%s%s (see velmor-host --help)\n", command.c_str(),
-                 meant ? "; did you mean '" : "", meant ? meant->name : "", meant ? "'?" : "");
+                 meant ? "; did you mean '" : "", meant ? meant : "", meant ? "'?" : "");
     return 2;
   }
   velmor::cli::Arguments args(argc, argv, 2);

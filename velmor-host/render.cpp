@@ -240,11 +240,13 @@ void WarnOvers(const RenderOptions& o, const Meter& out, double firstOver, bool 
     std::snprintf(buffer, sizeof buffer, "%shas a true peak of %+.2f dBTP", what.empty() ? "" : " and ", truePeak);
     what += buffer;
   }
+  const std::string name = o.out == "-" ? "standard output" : o.out;
   const std::string outcome =
       firstOver < 0 ? "it may clip when converted to a lossy or fixed-point format"
-      : fixedPoint  ? o.out + " holds whole numbers, so those samples are clipped"
-                    : o.out + " keeps float samples as they are, but they clip when converted to a "
-                              "fixed-point format";
+      : o.null      ? "nothing is written, but those samples would clip in a fixed-point format"
+      : fixedPoint  ? name + " holds whole numbers, so those samples are clipped"
+                    : name + " keeps float samples as they are, but they clip when converted to a "
+                             "fixed-point format";
   std::fprintf(stderr, "velmor-host render: warning: the output %s; %s\n", what.c_str(), outcome.c_str());
 }
 

@@ -601,6 +601,7 @@ TEST(VelmorHost, MistakesGetOneLineThatSaysWhatToDo) {
       {"info " + dir / "windows.auf2", "windows.auf2 is a Windows DLL; on Linux use the native build (build/default/plugins/)"},
       {"info NoSuchPlugin.auf2", "cannot open NoSuchPlugin.auf2: it is in none of the current folder, "},
       {"rendr", "unknown command 'rendr'; did you mean 'render'?"},
+      {"hepl", "unknown command 'hepl'; did you mean 'help'?"},
       {render + " --set 音量=1", "(items: フィルタタイプ (type), カットオフ周波数 (cutoff), クォリティファクター (q))"},
   };
   for (const auto& [arguments, message] : cases) {
@@ -752,6 +753,9 @@ TEST(VelmorHost, WritesIntoThePathNamedAndKeepsWhatItFinds) {
   const Outcome null = Tool("render " + Plugin("VelmorFilter") + " " + dir / "in.wav --null --stats");
   EXPECT_EQ(null.status, 0) << null.err;
   EXPECT_NE(null.out.find("stats: "), std::string::npos);
+  const Outcome loud = Tool("render " + Plugin("VelmorEqualizer") + " " + dir / "in.wav -n --set band_1600=15 --set band_3200=15 --set band_6400=15");
+  EXPECT_NE(loud.err.find("; nothing is written, but those samples would clip in a fixed-point format\n"),
+            std::string::npos) << loud.err;
   EXPECT_EQ(std::system(("test $(ls -A " + dir.path() + " | wc -l) -eq 6").c_str()), 0);
 }
 
