@@ -6,18 +6,22 @@
 // so that the Windows DLLs are measured under wine against the floor built
 // by the same compiler.
 //
-// Natively, the LV2 and CLAP libraries too, where hosts such as DAWs run 64-
-// to 1024-frame periods: each case through LV2 run() and CLAP process() in
-// blocks of 1024 and of 64 frames against the floor in the same blocks, the
-// ratio of the two block lengths, and CLAP's time against LV2's.
+// Natively, the LV2, CLAP and VST 3 libraries too, where hosts such as DAWs
+// run 64- to 1024-frame periods: each case through LV2 run(), CLAP process()
+// and VST 3 process() in blocks of 1024 and of 64 frames against the floor in
+// the same blocks, the ratio of the two block lengths, and each format's time
+// against LV2's; once on a thread that flushes denormals, as DAWs' audio
+// threads do, and once on one that does not.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <iterator>
 #include <map>
 #include <memory>
+#include <optional>
 
 #include "bench/floor.h"
+#include "framework/float_environment.h"
 #include "plugin_list.h"
 
 #ifdef VELMOR_LV2_LIBRARY
@@ -276,46 +280,61 @@ int main(int argc, char** argv) {
     return 1;
   }
   const auto vst3Classes = vst3Module->Classes();
-  std::vector<std::vector<double>> at1024(cases.size()), at64(cases.size()), clap1024(cases.size()),
-      clap64(cases.size()), vst1024(cases.size()), vst64(cases.size());
-  for (int r = 0; r < repetitions; ++r) {
-    for (size_t k = 0; k < cases.size(); ++k) {
-      host::Plugin& plugin = *plugins[cases[k].plugin];
-      plugin.ResetValues();
-      for (const auto& [label, value] : cases[k].settings) plugin.SetValue(label, value);
-      std::vector<float> controls;
-      for (size_t i = 0; i < plugin.description().items.size(); ++i) controls.push_back(static_cast<float>(plugin.Value(i)));
-      controls.push_back(1.0f);
-      const LV2_Descriptor* d = Lv2Descriptor(library, cases[k].plugin);
-      if (d == nullptr) return 1;
-      Lv2Run large(*d, controls, 1024);
-      for (int i = 0; i < kRounds * bench::kBlock / 1024; ++i) large.Round();
-      Lv2Run small(*d, controls, kSmallBlock);
-      for (int i = 0; i < kRounds * bench::kBlock / kSmallBlock; ++i) small.Round();
-      at1024[k].push_back(large.Ratio());
-      at64[k].push_back(small.Ratio());
-      std::string id;
-      for (size_t p = 0; p < std::size(test::kPluginNames); ++p)
-        if (cases[k].plugin == test::kPluginNames[p]) id = std::string("org.velmor.") + test::kPluginSlugs[p];
-      ClapRun clapLarge(factory, id, controls, 1024);
-      for (int i = 0; i < kRounds * bench::kBlock / 1024; ++i) clapLarge.Round();
-      ClapRun clapSmall(factory, id, controls, kSmallBlock);
-      for (int i = 0; i < kRounds * bench::kBlock / kSmallBlock; ++i) clapSmall.Round();
-      clap1024[k].push_back(clapLarge.Ratio());
-      clap64[k].push_back(clapSmall.Ratio());
-      size_t effect = 0;
-      for (size_t p = 0; p < std::size(test::kPluginNames); ++p)
-        if (cases[k].plugin == test::kPluginNames[p]) effect = p;
-      const std::string cid(vst3Classes[2 * effect].cid, 16);
-      std::vector<float> plain = controls;  // the plain values: Vst3Run normalizes them
-      Vst3Run vstLarge(*vst3Module, cid, plain, 1024);
-      for (int i = 0; i < kRounds * bench::kBlock / 1024; ++i) vstLarge.Round();
-      Vst3Run vstSmall(*vst3Module, cid, plain, kSmallBlock);
-      for (int i = 0; i < kRounds * bench::kBlock / kSmallBlock; ++i) vstSmall.Round();
-      vst1024[k].push_back(vstLarge.Ratio());
-      vst64[k].push_back(vstSmall.Ratio());
+  // Each case through the three formats, with the thread's control word as
+  // a DAW's audio thread keeps it (flush-to-zero set, so a call switches no
+  // mode) or as a host that leaves it alone (each call switches it twice).
+  struct FormatRatios {
+    std::vector<std::vector<double>> at1024, at64, clap1024, clap64, vst1024, vst64;
+  };
+  auto measure = [&](bool hostFlushes) {
+    FormatRatios f;
+    for (auto* v : {&f.at1024, &f.at64, &f.clap1024, &f.clap64, &f.vst1024, &f.vst64}) v->resize(cases.size());
+    auto& [at1024, at64, clap1024, clap64, vst1024, vst64] = f;
+    std::optional<FlushDenormalsScope> audioThread;
+    if (hostFlushes) audioThread.emplace();
+    for (int r = 0; r < repetitions; ++r) {
+      for (size_t k = 0; k < cases.size(); ++k) {
+        host::Plugin& plugin = *plugins[cases[k].plugin];
+        plugin.ResetValues();
+        for (const auto& [label, value] : cases[k].settings) plugin.SetValue(label, value);
+        std::vector<float> controls;
+        for (size_t i = 0; i < plugin.description().items.size(); ++i) controls.push_back(static_cast<float>(plugin.Value(i)));
+        controls.push_back(1.0f);
+        const LV2_Descriptor* d = Lv2Descriptor(library, cases[k].plugin);
+        if (d == nullptr) std::exit(1);
+        Lv2Run large(*d, controls, 1024);
+        for (int i = 0; i < kRounds * bench::kBlock / 1024; ++i) large.Round();
+        Lv2Run small(*d, controls, kSmallBlock);
+        for (int i = 0; i < kRounds * bench::kBlock / kSmallBlock; ++i) small.Round();
+        at1024[k].push_back(large.Ratio());
+        at64[k].push_back(small.Ratio());
+        std::string id;
+        for (size_t p = 0; p < std::size(test::kPluginNames); ++p)
+          if (cases[k].plugin == test::kPluginNames[p]) id = std::string("org.velmor.") + test::kPluginSlugs[p];
+        ClapRun clapLarge(factory, id, controls, 1024);
+        for (int i = 0; i < kRounds * bench::kBlock / 1024; ++i) clapLarge.Round();
+        ClapRun clapSmall(factory, id, controls, kSmallBlock);
+        for (int i = 0; i < kRounds * bench::kBlock / kSmallBlock; ++i) clapSmall.Round();
+        clap1024[k].push_back(clapLarge.Ratio());
+        clap64[k].push_back(clapSmall.Ratio());
+        size_t effect = 0;
+        for (size_t p = 0; p < std::size(test::kPluginNames); ++p)
+          if (cases[k].plugin == test::kPluginNames[p]) effect = p;
+        const std::string cid(vst3Classes[2 * effect].cid, 16);
+        std::vector<float> plain = controls;  // the plain values: Vst3Run normalizes them
+        Vst3Run vstLarge(*vst3Module, cid, plain, 1024);
+        for (int i = 0; i < kRounds * bench::kBlock / 1024; ++i) vstLarge.Round();
+        Vst3Run vstSmall(*vst3Module, cid, plain, kSmallBlock);
+        for (int i = 0; i < kRounds * bench::kBlock / kSmallBlock; ++i) vstSmall.Round();
+        vst1024[k].push_back(vstLarge.Ratio());
+        vst64[k].push_back(vstSmall.Ratio());
+      }
     }
-  }
+    return f;
+  };
+  const FormatRatios daw = measure(true), plain = measure(false);
+  const auto& [at1024, at64, clap1024, clap64, vst1024, vst64] = daw;
+  std::printf("\nThe formats on a thread that flushes denormals, as DAWs' audio threads do\n");
   std::printf("\n%-20s %10s %10s %8s  %10s %10s %8s  %9s %9s\n", "LV2 and CLAP", "LV2@1024", "LV2@64", "64/1024",
               "CLAP@1024", "CLAP@64", "64/1024", "CLAP/LV2", "@64");
   for (size_t k = 0; k < cases.size(); ++k)
@@ -328,6 +347,12 @@ int main(int argc, char** argv) {
     std::printf("%-20s %10.2f %10.2f %8.2f  %9.2f %9.2f\n", cases[k].label.c_str(), Median(vst1024[k]), Median(vst64[k]),
                 Median(vst64[k]) / Median(vst1024[k]), Median(vst1024[k]) / Median(at1024[k]),
                 Median(vst64[k]) / Median(at64[k]));
+  std::printf("\nOn a thread that does not flush: every call switches the mode and back\n");
+  std::printf("%-20s %10s %10s %10s  %9s %9s\n", "", "LV2@64", "CLAP@64", "VST3@64", "CLAP/LV2", "VST3/LV2");
+  for (size_t k = 0; k < cases.size(); ++k)
+    std::printf("%-20s %10.2f %10.2f %10.2f  %9.2f %9.2f\n", cases[k].label.c_str(), Median(plain.at64[k]),
+                Median(plain.clap64[k]), Median(plain.vst64[k]), Median(plain.clap64[k]) / Median(plain.at64[k]),
+                Median(plain.vst64[k]) / Median(plain.at64[k]));
   entry->deinit();
   dlclose(clapLibrary);
   dlclose(library);
