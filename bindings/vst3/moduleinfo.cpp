@@ -23,11 +23,19 @@ std::string Hex(const ClassWords& c) {
   return text;
 }
 
+// A JSON string: quotes and backslashes escaped, control characters as
+// \u00XX; UTF-8 passes as it is.
 std::string Quoted(const std::string& text) {
   std::string out = "\"";
-  for (char c : text) {
-    if (c == '"' || c == '\\') out += '\\';
-    out += c;
+  for (const char c : text) {
+    if (static_cast<unsigned char>(c) < 0x20) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04X", static_cast<unsigned>(c));
+      out += escape;
+    } else {
+      if (c == '"' || c == '\\') out += '\\';
+      out += c;
+    }
   }
   return out + "\"";
 }
