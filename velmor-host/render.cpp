@@ -342,6 +342,68 @@ void OpenStages(std::vector<Stage>& stages) {
       }
 }
 
+// The input, then --tail's silence, in blocks: the frames past the input's
+// end read as zeros.
+class PaddedInput {
+ public:
+  PaddedInput(AudioReader& reader, double tail)
+      : reader_(reader), frames_(static_cast<size_t>(std::max<int64_t>(reader.frames(), 0))),
+        total_(frames_ + static_cast<size_t>(std::llround(tail * reader.sampleRate()))) {}
+  size_t total() const { return total_; }
+
+  // The next n frames, from frame done: n, or fewer where a read failed
+  // inside the input.
+  size_t Read(std::vector<float>& left, std::vector<float>& right, size_t done, size_t n) {
+    size_t got = ended_ ? 0 : reader_.Read(left.data(), right.data(), n);
+    if (!ended_ && got < n && done + got < frames_) return got;
+    ended_ = ended_ || done + got >= frames_;
+    std::fill(left.begin() + static_cast<ptrdiff_t>(got), left.begin() + static_cast<ptrdiff_t>(n), 0.0f);
+    std::fill(right.begin() + static_cast<ptrdiff_t>(got), right.begin() + static_cast<ptrdiff_t>(n), 0.0f);
+    return n;
+  }
+
+ private:
+  AudioReader& reader_;
+  size_t frames_, total_;
+  bool ended_ = false;
+};
+
+// What render says of the samples that pass: the input's first sample that
+// is not finite (once), and the time of the output's first over.
+struct SampleWatch {
+  void Input(const RenderOptions& o, const std::vector<float>& l, const std::vector<float>& r, size_t n,
+             double at, double rate) {
+    const int64_t i = FirstWhere(l, r, n, [](float x) { return !std::isfinite(x); });
+    if (warned || i < 0) return;
+    std::fprintf(stderr, "velmor-host render: warning: %s holds a sample that is not a finite number (NaN or "
+                 "infinity) at %.3f s; the plug-ins get it as it is%s\n", o.in.c_str(),
+                 at + static_cast<double>(i) / rate, o.stats ? ", and --stats counts only the finite samples" : "");
+    warned = true;
+  }
+  void Output(const std::vector<float>& l, const std::vector<float>& r, size_t n, double at, double rate) {
+    const int64_t i = FirstWhere(l, r, n, [](float x) { return std::isfinite(x) && std::fabs(x) > 1.0f; });
+    if (firstOver < 0 && i >= 0) firstOver = at + static_cast<double>(i) / rate;
+  }
+  bool warned = false;
+  double firstOver = -1.0;
+};
+
+// Frame b covers the samples from floor(b * rate / fps) up to the next
+// frame's start, as the editor plays one object; the last block is shorter.
+// With --block, every block but the last has that many samples.
+size_t BlockEnd(const RenderOptions& o, int64_t b, double rate) {
+  if (o.blockLength > 0) return static_cast<size_t>((b + 1) * o.blockLength);
+  return static_cast<size_t>(std::floor(static_cast<double>(b + 1) * rate / o.fps));
+}
+
+void WarnCutShort(const std::string& path, const AudioReader& input) {
+  if (input.declaredFrames() <= input.frames()) return;
+  const double rate = input.sampleRate();
+  std::fprintf(stderr, "velmor-host render: warning: %s ends at %.3f s, although its header says %.3f s; rendered to "
+               "its end\n", path.c_str(), static_cast<double>(input.frames()) / rate,
+               static_cast<double>(input.declaredFrames()) / rate);
+}
+
 }  // namespace
 
 int Render(Arguments& args) {
@@ -355,67 +417,41 @@ int Render(Arguments& args) {
   if (!o.null) RefuseInputAsOutput(o.in, o.out);
   std::unique_ptr<AudioWriter> output =
       o.null ? nullptr : std::make_unique<AudioWriter>(o.out, input.sampleRate(), OutputShapeFor(o, input));
+  WarnCutShort(o.in, input);
 
   host::BlockRequest request;
   request.id = o.id;
   request.sampleRate = o.rateOverride ? o.rateOverride : input.sampleRate();
   const bool bar = !o.quiet && isatty(STDERR_FILENO);
-  const auto inputFrames = static_cast<size_t>(std::max<int64_t>(input.frames(), 0));
   const double rate = input.sampleRate();
-  const auto total = inputFrames + static_cast<size_t>(std::llround(o.tail * rate));
-  bool inputEnded = false;
-  if (input.declaredFrames() > input.frames())
-    std::fprintf(stderr, "velmor-host render: warning: %s ends at %.3f s, although its header says %.3f s; rendered to "
-                 "its end\n", o.in.c_str(), static_cast<double>(input.frames()) / rate,
-                 static_cast<double>(input.declaredFrames()) / rate);
+  PaddedInput source(input, o.tail);
   Meter in(o.stats, input.sampleRate()), out(o.stats, input.sampleRate());
-  double seconds = 0, firstOver = -1.0;
+  SampleWatch watch;
+  double seconds = 0;
   size_t done = 0;
-  const auto notFinite = [](float x) { return !std::isfinite(x); };
-  const auto beyondFullScale = [](float x) { return std::isfinite(x) && std::fabs(x) > 1.0f; };
-  bool warnedNotFinite = false;
   std::vector<float> left, right;
-  // Frame b covers the samples from floor(b * rate / fps) up to the next
-  // frame's start, as the editor plays one object; the last block is shorter.
-  // With --block, every block but the last has that many samples.
-  auto blockEnd = [&](int64_t b) {
-    if (o.blockLength > 0) return static_cast<size_t>((b + 1) * o.blockLength);
-    return static_cast<size_t>(std::floor(static_cast<double>(b + 1) * rate / o.fps));
-  };
-  for (int64_t b = 0; done < total; ++b) {
-    const auto end = std::min(total, blockEnd(b));
+  for (int64_t b = 0; done < source.total(); ++b) {
+    const auto end = std::min(source.total(), BlockEnd(o, b, rate));
     if (end <= done) continue;
     const size_t n = end - done;
     left.resize(n);
     right.resize(n);
-    // Past the input (its end, or --tail): silence.
-    size_t got = inputEnded ? 0 : input.Read(left.data(), right.data(), n);
-    if (!inputEnded && got < n && done + got < inputFrames) break;  // a read error: what was read is written
-    inputEnded = inputEnded || done + got >= inputFrames;
-    if (done + got < std::min(end, total) && done + got >= inputFrames) {
-      std::fill(left.begin() + static_cast<ptrdiff_t>(got), left.end(), 0.0f);
-      std::fill(right.begin() + static_cast<ptrdiff_t>(got), right.end(), 0.0f);
-      got = n;
-    }
+    // Fewer than n only where reading failed: what was read is written.
+    const size_t got = source.Read(left, right, done, n);
     if (got == 0) break;
-    if (const int64_t i = FirstWhere(left, right, got, notFinite); !warnedNotFinite && i >= 0) {
-      std::fprintf(stderr, "velmor-host render: warning: %s holds a sample that is not a finite number (NaN or "
-                   "infinity) at %.3f s; the plug-ins get it as it is%s\n", o.in.c_str(),
-                   static_cast<double>(done + static_cast<size_t>(i)) / rate,
-                   o.stats ? ", and --stats counts only the finite samples" : "");
-      warnedNotFinite = true;
-    }
+    const double at = static_cast<double>(done) / rate;
+    watch.Input(o, left, right, got, at, rate);
     in.Add(left, right, got);
     request.frame = static_cast<int32_t>(b);
     const auto began = std::chrono::steady_clock::now();
-    RunStack(o.stages, left, right, got, request, static_cast<double>(done) / rate);
+    RunStack(o.stages, left, right, got, request, at);
     seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
     out.Add(left, right, got);
-    if (const int64_t i = FirstWhere(left, right, got, beyondFullScale); firstOver < 0 && i >= 0)
-      firstOver = static_cast<double>(done + static_cast<size_t>(i)) / rate;
+    watch.Output(left, right, got, at, rate);
     if (output) output->Write(left.data(), right.data(), got);
     done += got;
-    if (bar && (b % 30 == 0 || done == total)) Progress(done, total);
+    if (bar && (b % 30 == 0 || done == source.total())) Progress(done, source.total());
+    if (got < n) break;
   }
   if (output) output->Commit();
   if (output && output->notFinite() > 0)
@@ -424,7 +460,7 @@ int Render(Arguments& args) {
                  o.out.c_str());
   in.Finish(done);
   out.Finish(done);
-  WarnOvers(o, out, firstOver, output && output->fixedPoint());
+  WarnOvers(o, out, watch.firstOver, output && output->fixedPoint());
   if (o.stats)
     PrintStats(o.out == "-" ? stderr : stdout, in, out, static_cast<double>(done) / rate, seconds, input.sampleRate());
   return 0;
