@@ -283,7 +283,8 @@ OutputShape OutputShapeFor(const RenderOptions& o, const AudioReader& input) {
   if (asked && shape.sampleFormat != asked)
     std::fprintf(stderr, "velmor-host render: %s cannot hold %s samples; it is written as %s\n", o.out.c_str(),
                  SampleFormatName(asked).c_str(), SampleFormatName(shape.sampleFormat).c_str());
-  else if (!asked && shape.sampleFormat != input.sampleFormat())
+  // Vorbis holds no samples of a width, only its coding: naming .ogg asked for it.
+  else if (!asked && shape.sampleFormat != input.sampleFormat() && shape.sampleFormat != SF_FORMAT_VORBIS)
     std::fprintf(stderr, "velmor-host render: %s is %s; %s is written as %s (--bits chooses)\n", o.in.c_str(),
                  SampleFormatName(input.sampleFormat()).c_str(), o.out.c_str(),
                  SampleFormatName(shape.sampleFormat).c_str());

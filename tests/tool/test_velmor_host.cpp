@@ -793,6 +793,8 @@ TEST(VelmorHost, OutputKeepsTheInputsFormatOrSaysWhatItChanges) {
   EXPECT_EQ(format(dir / "d.flac"), std::make_pair(int{SF_FORMAT_PCM_24}, 1));
   EXPECT_EQ(o.err, "velmor-host render: " + dir / "d.flac" + " cannot hold 32-bit float samples; it is written as 24-bit\n");
   EXPECT_NE(Tool(render + dir / "e.wav --bits 12").err.find("--bits takes 16, 24, 32 or float, not '12'"), std::string::npos);
+  // Naming .ogg asks for Vorbis: no line for it.
+  EXPECT_EQ(Tool(render + dir / "f.ogg --channels 1").err, "");
 }
 
 }  // namespace
