@@ -215,4 +215,29 @@ class PluginInstance {
   float dry_[2][kDryFrames] = {};
 };
 
+// A host's block taken in pieces at the frames where its parameter events
+// fall: RunTo(end) runs the frames from where the last piece ended up to
+// end as one block of the instance, then the host's events at end apply,
+// then the next piece. Without buffers (a host's parameter flush, or
+// buffers missing) the events apply and no frame runs.
+class BlockPieces {
+ public:
+  BlockPieces(PluginInstance& instance, float* const* in, float* const* out, size_t frames)
+      : instance_(instance), in_(in), out_(out), frames_(in != nullptr && out != nullptr ? frames : 0) {}
+
+  void RunTo(size_t end) {
+    end = std::min(end, frames_);
+    if (end > done_) instance_.Process(in_[0] + done_, in_[1] + done_, out_[0] + done_, out_[1] + done_, end - done_);
+    done_ = std::max(done_, end);
+  }
+  void Finish() { RunTo(frames_); }
+
+ private:
+  PluginInstance& instance_;
+  float* const* in_;
+  float* const* out_;
+  size_t frames_;
+  size_t done_ = 0;
+};
+
 }  // namespace velmor

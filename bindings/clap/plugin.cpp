@@ -155,21 +155,16 @@ class ClapPlugin {
     const uint32_t n = p.frames_count;
     const bool audio = n > 0 && Usable(p.audio_inputs, p.audio_inputs_count) &&
                        Usable(p.audio_outputs, p.audio_outputs_count);
-    float* const* in = audio ? p.audio_inputs[0].data32 : nullptr;
-    float* const* out = audio ? p.audio_outputs[0].data32 : nullptr;
-    uint32_t done = 0;
-    const auto runTo = [&](uint32_t end) {
-      if (audio && end > done) instance_.Process(in[0] + done, in[1] + done, out[0] + done, out[1] + done, end - done);
-      done = std::max(done, end);
-    };
+    BlockPieces pieces(instance_, audio ? p.audio_inputs[0].data32 : nullptr,
+                       audio ? p.audio_outputs[0].data32 : nullptr, n);
     const uint32_t events = p.in_events != nullptr ? p.in_events->size(p.in_events) : 0;
     for (uint32_t e = 0; e < events; ++e) {
       const EventHeader* header = p.in_events->get(p.in_events, e);
       if (header == nullptr) continue;
-      runTo(std::min(header->time, n));
+      pieces.RunTo(header->time);
       Apply(header);
     }
-    runTo(n);
+    pieces.Finish();
     if (audio) {
       p.audio_outputs[0].constant_mask = 0;
       return kProcessContinue;

@@ -324,20 +324,13 @@ tresult Component::process(ProcessData& data) {
   };
   const bool audio = n > 0 && data.symbolicSampleSize == kSample32 && usable(data.inputs, data.numInputs) &&
                      usable(data.outputs, data.numOutputs);
-  float* const* in = audio ? data.inputs[0].channelBuffers32 : nullptr;
-  float* const* out = audio ? data.outputs[0].channelBuffers32 : nullptr;
-  int32 done = 0;
-  const auto runTo = [&](int32 end) {
-    end = std::min(end, n);
-    if (audio && end > done) instance_.Process(in[0] + done, in[1] + done, out[0] + done, out[1] + done,
-                                               static_cast<size_t>(end - done));
-    done = std::max(done, end);
-  };
+  BlockPieces pieces(instance_, audio ? data.inputs[0].channelBuffers32 : nullptr,
+                     audio ? data.outputs[0].channelBuffers32 : nullptr, static_cast<size_t>(n));
   for (size_t i = 0; i < points; ++i) {
-    runTo(points_[i].offset);
+    pieces.RunTo(static_cast<size_t>(std::max(points_[i].offset, 0)));  // a point before the block applies at its start
     Apply(points_[i]);
   }
-  runTo(n);
+  pieces.Finish();
   if (audio) data.outputs[0].silenceFlags = 0;
   return kResultOk;
 }
