@@ -48,6 +48,18 @@ namespace velmor {
 inline constexpr uint32_t ItemParameterId(size_t item) { return static_cast<uint32_t>(item); }
 inline constexpr uint32_t kBypassParameterId = 1000;
 
+// What a parameter id names: item k, or the bypass switch; not valid for
+// any other id.
+struct Parameter {
+  bool valid, bypass;
+  size_t item;
+};
+inline Parameter FindParameter(const EffectInfo& info, uint32_t id) {
+  if (id == kBypassParameterId) return {true, true, 0};
+  if (id < info.items.size()) return {true, false, id};
+  return {false, false, 0};
+}
+
 // An item's value held to its range: a slider's between its minimum and
 // maximum, a drop-down list's the nearest option; a value that is not a
 // number reads as the default.

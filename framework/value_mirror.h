@@ -20,17 +20,35 @@ class ValueMirror {
     bypassed_.store(instance.bypassed(), std::memory_order_relaxed);
   }
 
-  // [audio thread, or main thread while inactive] after the instance took a value.
-  void Follow(const PluginInstance& instance, size_t k) {
-    values_[k].store(instance.Value(k), std::memory_order_relaxed);
+  // [audio thread, or main thread while inactive] a parameter's plain value
+  // (a host's event or point) into the instance; the copy follows what the
+  // instance made of it. Ids that name no parameter are ignored.
+  void Apply(PluginInstance& instance, uint32_t id, double plain) {
+    const Parameter p = FindParameter(instance.info(), id);
+    if (!p.valid) return;
+    if (p.bypass) {
+      instance.SetBypassed(plain >= 0.5);
+      bypassed_.store(instance.bypassed(), std::memory_order_relaxed);
+    } else {
+      instance.SetValue(p.item, plain);
+      values_[p.item].store(instance.Value(p.item), std::memory_order_relaxed);
+    }
   }
-  void FollowBypass(const PluginInstance& instance) { bypassed_.store(instance.bypassed(), std::memory_order_relaxed); }
 
   // [any thread] the values as last taken.
   double Value(size_t k) const { return values_[k].load(std::memory_order_relaxed); }
   bool Bypassed() const { return bypassed_.load(std::memory_order_relaxed); }
   void CopyValues(double* into, size_t count) const {
     for (size_t k = 0; k < count; ++k) into[k] = Value(k);
+  }
+
+  // [main thread] a loaded state: while the audio thread runs the
+  // instance, handed to it (Hand); otherwise straight into the instance.
+  void Load(PluginInstance& instance, const double* values, bool bypassed, bool audioThreadRuns) {
+    const size_t count = instance.items().size();
+    if (audioThreadRuns) return Hand(values, count, bypassed);
+    for (size_t k = 0; k < count; ++k) Apply(instance, ItemParameterId(k), values[k]);
+    Apply(instance, kBypassParameterId, bypassed ? 1.0 : 0.0);
   }
 
   // [main thread] a loaded state: shown at once, and handed to the audio

@@ -80,13 +80,6 @@ struct Descriptors {
 };
 const Descriptors gDescriptors;
 
-// What a parameter of a plug-in is: item k (k below the item count) or the
-// bypass switch.
-struct Parameter {
-  bool valid, bypass;
-  size_t item;
-};
-
 class ClapPlugin {
  public:
   ClapPlugin(const EffectHandler& effect, size_t index) : instance_(effect, 44100.0, "clap"), shared_(instance_) {
@@ -116,11 +109,7 @@ class ClapPlugin {
   static void Reset(const Plugin* plugin) { Self(plugin).instance_.Restart(); }
   static void OnMainThread(const Plugin*) {}
 
-  Parameter Find(Id id) const {
-    if (id == kBypassParameterId) return {true, true, 0};
-    if (id < items().size()) return {true, false, id};
-    return {false, false, 0};
-  }
+  Parameter Find(Id id) const { return FindParameter(instance_.info(), id); }
 
   // A parameter event: the instance takes the value, and the main thread's
   // copy follows. Audio thread (or main thread while inactive).
@@ -129,15 +118,7 @@ class ClapPlugin {
         header->size < sizeof(EventParamValue))
       return;
     const auto* event = reinterpret_cast<const EventParamValue*>(header);
-    const Parameter p = Find(event->param_id);
-    if (!p.valid) return;
-    if (p.bypass) {
-      instance_.SetBypassed(event->value >= 0.5);
-      shared_.FollowBypass(instance_);
-    } else {
-      instance_.SetValue(p.item, event->value);
-      shared_.Follow(instance_, p.item);
-    }
+    shared_.Apply(instance_, event->param_id, event->value);
   }
 
   static int32_t ProcessCall(const Plugin* plugin, const Process* process) {
@@ -277,16 +258,7 @@ class ClapPlugin {
     double values[kMaxItems];
     bool bypassed = false;
     if (!LoadState(self.instance_.info(), blob, size, values, &bypassed)) return false;
-    if (self.active_.load()) {
-      self.shared_.Hand(values, self.items().size(), bypassed);  // the audio thread takes it
-      return true;
-    }
-    for (size_t k = 0; k < self.items().size(); ++k) {
-      self.instance_.SetValue(k, values[k]);
-      self.shared_.Follow(self.instance_, k);
-    }
-    self.instance_.SetBypassed(bypassed);
-    self.shared_.FollowBypass(self.instance_);
+    self.shared_.Load(self.instance_, values, bypassed, self.active_.load());
     return true;
   }
 

@@ -86,17 +86,6 @@ bool WriteAll(IBStream* stream, const uint8_t* from, size_t size) {
   return true;
 }
 
-// A parameter of an effect: item k, or the bypass switch.
-struct Parameter {
-  bool valid, bypass;
-  size_t item;
-};
-Parameter FindParameter(const EffectInfo& info, ParamID id) {
-  if (id == kBypassParameterId) return {true, true, 0};
-  if (id < info.items.size()) return {true, false, id};
-  return {false, false, 0};
-}
-
 // Normalized values: a slider's range mapped onto 0 to 1, its plain value
 // rounded to its step's decimals so that every step comes back exactly; a
 // drop-down list's options and the bypass switch evenly spaced.
@@ -197,16 +186,7 @@ class Component final : public IComponent, public IAudioProcessor, RefCounted {
     double values[kMaxItems];
     bool bypassed = false;
     if (!LoadState(info(), blob, ReadAll(stream, blob, sizeof blob), values, &bypassed)) return kResultFalse;
-    if (active_.load()) {
-      mirror_.Hand(values, info().items.size(), bypassed);  // the audio thread takes it
-      return kResultOk;
-    }
-    for (size_t k = 0; k < info().items.size(); ++k) {
-      instance_.SetValue(k, values[k]);
-      mirror_.Follow(instance_, k);
-    }
-    instance_.SetBypassed(bypassed);
-    mirror_.FollowBypass(instance_);
+    mirror_.Load(instance_, values, bypassed, active_.load());
     return kResultOk;
   }
   tresult VELMOR_VST3_API getState(IBStream* stream) override {
@@ -271,16 +251,7 @@ class Component final : public IComponent, public IAudioProcessor, RefCounted {
 };
 
 void Component::Apply(const Point& point) {
-  const Parameter p = FindParameter(info(), point.id);
-  if (!p.valid) return;
-  const double plain = ToPlain(info(), point.id, point.value);
-  if (p.bypass) {
-    instance_.SetBypassed(plain >= 0.5);
-    mirror_.FollowBypass(instance_);
-  } else {
-    instance_.SetValue(p.item, plain);
-    mirror_.Follow(instance_, p.item);
-  }
+  mirror_.Apply(instance_, point.id, ToPlain(info(), point.id, point.value));
 }
 
 // Every queue's points, in offset order (a queue's own order kept among
