@@ -60,7 +60,8 @@ void ConnectPort(LV2_Handle handle, uint32_t port, void* data) {
 
 void Activate(LV2_Handle handle) { static_cast<Instance*>(handle)->plugin.Restart(); }
 
-void RunBlock(Instance* self, uint32_t sampleCount) {
+void Run(LV2_Handle handle, uint32_t sampleCount) {
+  auto* self = static_cast<Instance*>(handle);
   if (self->in[0] == nullptr || self->in[1] == nullptr || self->out[0] == nullptr || self->out[1] == nullptr)
     return;
   // A control port not connected reads as NaN, so as its default.
@@ -70,8 +71,6 @@ void RunBlock(Instance* self, uint32_t sampleCount) {
   self->plugin.SetBypassed(self->enabled != nullptr && *self->enabled < 0.5f);
   self->plugin.Process(self->in[0], self->in[1], self->out[0], self->out[1], sampleCount);
 }
-
-void Run(LV2_Handle handle, uint32_t sampleCount) { RunBlock(static_cast<Instance*>(handle), sampleCount); }
 
 void Deactivate(LV2_Handle) {}
 
