@@ -107,6 +107,30 @@ inline Stereo RunBlocks(host::Plugin& plugin, const Stereo& input, size_t blockS
   return out;
 }
 
+// A host's block that a plug-in cut where its parameter changes fall: each
+// piece up to the next cut is one block of the reference's object (frames
+// counted on in `request`), and apply(i) sets change i before the rest.
+template <class Apply>
+Stereo RunPieces(host::Plugin& plugin, const Stereo& in, const std::vector<size_t>& cuts, Apply apply,
+                 host::BlockRequest& request) {
+  Stereo out;
+  size_t done = 0;
+  const auto runTo = [&](size_t end) {
+    if (end <= done) return;
+    Stereo piece;
+    piece.left.assign(in.left.begin() + static_cast<ptrdiff_t>(done), in.left.begin() + static_cast<ptrdiff_t>(end));
+    piece.right.assign(in.right.begin() + static_cast<ptrdiff_t>(done), in.right.begin() + static_cast<ptrdiff_t>(end));
+    piece = RunBlock(plugin, piece, request);
+    ++request.frame;
+    out.left.insert(out.left.end(), piece.left.begin(), piece.left.end());
+    out.right.insert(out.right.end(), piece.right.begin(), piece.right.end());
+    done = end;
+  };
+  for (size_t i = 0; i < cuts.size(); ++i) runTo(cuts[i]), apply(i);
+  runTo(in.size());
+  return out;
+}
+
 inline uint32_t Bits(float f) {
   uint32_t b;
   std::memcpy(&b, &f, sizeof b);

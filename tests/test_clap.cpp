@@ -158,7 +158,7 @@ TEST_P(Clap, SameSamplesAsTheAviUtl2PluginWithEventsAtTheirFrames) {
     instance_ = std::make_unique<ClapInstance>(Library(), PluginId(GetParam()).c_str());
     ASSERT_TRUE(instance_->Activate(kRate));
     reference_->ResetValues();
-    int32_t frame = 0;
+    host::BlockRequest request{.id = 500 + trial, .sampleRate = kRate};
     for (int call = 0; call < 24; ++call) {
       const uint32_t n = call % 6 == 0 ? rng() % 3 : rng() % 1500;
       std::vector<ClapEvent> events;
@@ -168,7 +168,7 @@ TEST_P(Clap, SameSamplesAsTheAviUtl2PluginWithEventsAtTheirFrames) {
       }
       std::sort(events.begin(), events.end(), [](auto& a, auto& b) { return a.time < b.time; });
       const Stereo in = RandomStereo(n, rng);
-      Stereo got = in, want;
+      Stereo got = in;
       if (trial % 2) {
         got = Stereo(n, 9.0f, -9.0f);
         instance_->Process(const_cast<float*>(in.left.data()), const_cast<float*>(in.right.data()), got.left.data(),
@@ -176,19 +176,10 @@ TEST_P(Clap, SameSamplesAsTheAviUtl2PluginWithEventsAtTheirFrames) {
       } else {
         instance_->Process(got.left.data(), got.right.data(), got.left.data(), got.right.data(), n, events);
       }
-      uint32_t done = 0;
-      auto runTo = [&](uint32_t end) {
-        if (end <= done) return;
-        Stereo piece;
-        piece.left.assign(in.left.begin() + done, in.left.begin() + end);
-        piece.right.assign(in.right.begin() + done, in.right.begin() + end);
-        piece = RunBlock(*reference_, piece, {.id = 500 + trial, .frame = frame++, .sampleRate = kRate});
-        want.left.insert(want.left.end(), piece.left.begin(), piece.left.end());
-        want.right.insert(want.right.end(), piece.right.begin(), piece.right.end());
-        done = end;
-      };
-      for (const ClapEvent& e : events) runTo(e.time), reference_->SetValue(e.id, e.value);
-      runTo(n);
+      std::vector<size_t> cuts;
+      for (const ClapEvent& e : events) cuts.push_back(e.time);
+      const Stereo want = RunPieces(*reference_, in, cuts,
+                                    [&](size_t i) { reference_->SetValue(events[i].id, events[i].value); }, request);
       for (size_t i = 0; i < n; ++i) {
         ASSERT_EQ(Bits(got.left[i]), Bits(want.left[i])) << "trial " << trial << " call " << call << " frame " << i;
         ASSERT_EQ(Bits(got.right[i]), Bits(want.right[i])) << "trial " << trial << " call " << call << " frame " << i;

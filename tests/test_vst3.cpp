@@ -182,7 +182,7 @@ TEST_P(Vst3, SameSamplesAsTheAviUtl2PluginWithPointsAtTheirOffsets) {
     instance_ = Make();
     ASSERT_TRUE(instance_->Activate(kRate));
     reference_->ResetValues();
-    int32_t frame = 0;
+    host::BlockRequest request{.id = 700 + trial, .sampleRate = kRate};
     for (int call = 0; call < 24; ++call) {
       const int32_t n = call % 7 == 3 ? 0 : static_cast<int32_t>(rng() % 1500);
       std::vector<Vst3Point> points;
@@ -192,7 +192,7 @@ TEST_P(Vst3, SameSamplesAsTheAviUtl2PluginWithPointsAtTheirOffsets) {
       }
       std::stable_sort(points.begin(), points.end(), [](auto& a, auto& b) { return a.offset < b.offset; });
       const Stereo in = RandomStereo(static_cast<size_t>(n), rng);
-      Stereo got = in, want;
+      Stereo got = in;
       if (call % 11 == 5) {
         instance_->Process(nullptr, nullptr, nullptr, nullptr, n, points);  // no buffers: the points only
         for (const Vst3Point& p : points) reference_->SetValue(p.id, p.plain);
@@ -205,19 +205,10 @@ TEST_P(Vst3, SameSamplesAsTheAviUtl2PluginWithPointsAtTheirOffsets) {
       } else {
         instance_->Process(got.left.data(), got.right.data(), got.left.data(), got.right.data(), n, points);
       }
-      int32_t done = 0;
-      auto runTo = [&](int32_t end) {
-        if (end <= done) return;
-        Stereo piece;
-        piece.left.assign(in.left.begin() + done, in.left.begin() + end);
-        piece.right.assign(in.right.begin() + done, in.right.begin() + end);
-        piece = RunBlock(*reference_, piece, {.id = 700 + trial, .frame = frame++, .sampleRate = kRate});
-        want.left.insert(want.left.end(), piece.left.begin(), piece.left.end());
-        want.right.insert(want.right.end(), piece.right.begin(), piece.right.end());
-        done = end;
-      };
-      for (const Vst3Point& p : points) runTo(p.offset), reference_->SetValue(p.id, p.plain);
-      runTo(n);
+      std::vector<size_t> cuts;
+      for (const Vst3Point& p : points) cuts.push_back(static_cast<size_t>(p.offset));
+      const Stereo want = RunPieces(*reference_, in, cuts,
+                                    [&](size_t i) { reference_->SetValue(points[i].id, points[i].plain); }, request);
       for (size_t i = 0; i < static_cast<size_t>(n); ++i) {
         ASSERT_EQ(Bits(got.left[i]), Bits(want.left[i])) << "trial " << trial << " call " << call << " frame " << i;
         ASSERT_EQ(Bits(got.right[i]), Bits(want.right[i])) << "trial " << trial << " call " << call << " frame " << i;
