@@ -93,14 +93,22 @@ bool IsFolder(const std::string& path) {
   return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+// The folder a path names its file in ("." for a bare name).
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The name a render is written under until it is complete, beside the final one.
+std::string PartName(const std::string& path) { return path + ".part-" + std::to_string(getpid()); }
+
 // Refuses an output name that is a folder, or that names one by its slash,
 // or whose folder is missing.
 void CheckOutputName(const std::string& path) {
   if (!path.empty() && (path.back() == '/' || IsFolder(path)))
     throw Failure("cannot write " + path + ": it is a folder; name a file in it, such as " +
                   (path.back() == '/' ? path : path + "/") + "out.wav");
-  const size_t slash = path.find_last_of('/');
-  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  const std::string folder = FolderOf(path);
   if (!IsFolder(folder)) throw Failure("cannot write " + path + ": the folder " + folder + " does not exist");
 }
 
@@ -127,14 +135,12 @@ TemporaryFile::TemporaryFile(const std::string& path) : final_(path) {
   struct stat existing {};
   const bool exists = stat(final_.c_str(), &existing) == 0;
   if (exists && (!S_ISREG(existing.st_mode) || existing.st_nlink > 1)) return;  // into memory, then into it
-  const size_t slash = final_.find_last_of('/');
-  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : final_.substr(0, slash);
   const mode_t mode = exists ? existing.st_mode & 07777 : 0666;
 #ifdef O_TMPFILE
-  fd_ = open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+  fd_ = open(FolderOf(final_).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
 #endif
   if (fd_ < 0) {
-    named_ = final_ + ".part-" + std::to_string(getpid());
+    named_ = PartName(final_);
     slot_ = WatchPartialFile(named_);
     fd_ = open(named_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd_ < 0) throw Failure("cannot write " + path + ": " + std::strerror(errno));
@@ -179,7 +185,7 @@ void TemporaryFile::Commit() {
     if (std::rename(named_.c_str(), final_.c_str()) != 0) throw fail();
   } else {
     // The nameless file gets a name beside the final one, then takes its place.
-    const std::string name = final_ + ".part-" + std::to_string(getpid());
+    const std::string name = PartName(final_);
     const std::string self = "/proc/self/fd/" + std::to_string(fd_);
     std::remove(name.c_str());
     if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) != 0) throw fail();
